@@ -1,0 +1,158 @@
+// DeviceLink: the one object through which Pantoline talks to the unit.
+//
+// A plain record (its fields are the link's state and are read by the reset
+// procedure and by tests) with the operations of every layer of the link:
+// byte primitives, text commands and the handshake, port discovery and the
+// XModem transfer. Results are returned, never thrown: every operation that
+// can fail returns a ResultCode and leaves the same value in lastResult;
+// the byte reads return counts or bytes and leave lastResult alone.
+//
+// Nothing here allocates: command lines, replies and blocks live in small
+// fixed buffers on the stack. All pauses go through the link's Clock.
+#pragma once
+
+#include <cstdint>
+
+#include "link/clock.h"
+#include "link/result_code.h"
+#include "link/serial_port.h"
+
+namespace pantoline {
+
+// The progress receiver: called synchronously during a transfer with
+// `bytes` = 0 when it starts, the bytes acknowledged so far (a multiple of
+// 128) after each acknowledged block, and -1 when it has ended, whatever
+// the outcome. `serial` is the link's serialNumber.
+using ProgressCallback = void (*)(void* context, std::int32_t bytes, std::int32_t serial);
+
+// The 32 port names searched by FindDevice, in search order, each in a
+// zero-filled slot of kPortNameSlot bytes.
+inline constexpr int kCandidatePortCount = 32;
+inline constexpr int kPortNameSlot = 15;
+extern const char kCandidatePorts[kCandidatePortCount][kPortNameSlot];
+
+class DeviceLink {
+ public:
+  // Line settings and time-outs that Open applies; see link/device_link.cpp.
+  static SerialSettings UnitSettings();
+  static const SerialTimeouts kUnitTimeouts;
+
+  // Number of links alive; a new link takes the incremented value as its
+  // serialNumber. Plain counter: links live on one thread.
+  static std::int32_t linkCount;
+
+  // A link on the operating system's serial ports and clock.
+  DeviceLink();
+  // A link on other ports and another clock (tests, the simulated unit's
+  // tools); both must outlive the link.
+  DeviceLink(SerialPorts& ports, Clock& clock);
+  // Close: purges and closes the port if one is open, releases the number.
+  ~DeviceLink();
+
+  DeviceLink(const DeviceLink&) = delete;
+  DeviceLink& operator=(const DeviceLink&) = delete;
+
+  // --- Result texts ---------------------------------------------------
+
+  // DescribeResult of lastResult into `text` (>= kResultTextCapacity bytes).
+  bool DescribeLastResult(char* text) const;
+
+  // --- Byte primitives --------------------------------------------------
+
+  // Opens and configures the port `name`; on success waits 300 ms for the
+  // line to settle. Returns the port (the caller stores it in portHandle)
+  // or kNoPort. lastResult: 0, 26, 27, 28 or 29 (see SerialPorts::Open).
+  // Does not touch portHandle.
+  PortHandle Open(const char* name);
+
+  // Up to `count` bytes from the port into `buffer`: the number received
+  // within the port's time-outs, 0 when none (or no port).
+  std::uint32_t ReadBytes(std::uint8_t* buffer, std::uint32_t count);
+
+  // Writes `count` bytes. Returns and stores 0, 13 (refused outright, or
+  // no port open), 19, 20 or 21 (see SerialPorts::Write).
+  ResultCode WriteBytes(const std::uint8_t* buffer, std::uint32_t count);
+  ResultCode WriteByte(std::uint8_t value);
+
+  // The next received byte as 0..255, or -2 when none arrived within
+  // 2 * budget read attempts 10 ms apart (about 80 ms per unit of budget).
+  // Budget 0 waits without limit.
+  std::int32_t ReadByte(std::uint16_t budget);
+
+  // Abort and clear the receive side / the transmit side. Always 0.
+  ResultCode PurgeInput();
+  ResultCode PurgeOutput();
+
+  // --- Text commands and handshake -----------------------------------
+
+  // Sends `text` (at most kMaxCommand characters) followed by LF, CR.
+  // 0, 26 (no port), 13 (text too long, nothing sent) or a WriteBytes code.
+  ResultCode SendCommand(const char* text);
+  // Reads the reply (up to 9 bytes, up to 30 attempts) and compares its
+  // start with `expected` (at most kMaxReply characters). 0, 4, 5 or 26;
+  // an over-long `expected` can never match and gives 5.
+  ResultCode CheckReply(const char* expected);
+  // Greets the unit ("SA-28", expects "SA-77"); on success mode becomes 2.
+  // 0, 2 or 6 (refused in this state), or a SendCommand/CheckReply code.
+  ResultCode Handshake();
+  // Sends `text` and checks that the unit echoes it, 1000 ms later.
+  // 0, 26, or a SendCommand/CheckReply code.
+  ResultCode Command(const char* text);
+  // After 1000 ms, sends "QV5-9" (mode 2 and connected only); on success
+  // mode becomes 0. 0, 2, 6, or a Command code.
+  ResultCode FinishDownload();
+
+  // --- Port discovery --------------------------------------------------
+
+  // Tries the candidate ports in order; the first that answers Handshake
+  // stays open in portHandle, connected is set, portName holds its name.
+  // 0 when found; otherwise what the attempt on the last name left (2, 26,
+  // 27, 28 or 29). A port already open is closed first.
+  ResultCode FindDevice();
+
+  // --- Package transfer ----------------------------------------------------
+
+  // Installs the progress receiver. 0, or 30 when `callback` is null (the
+  // receiver installed before stays).
+  ResultCode SetProgressCallback(void* context, ProgressCallback callback);
+  // Calls the installed receiver, if any, with (progressContext, bytes,
+  // serialNumber).
+  void ReportProgress(std::int32_t bytes);
+  // XModem sender over the open port: sends the `length` bytes of `data`
+  // (borrowed for the call) in ceil(length / 128) blocks of 128 bytes, a
+  // short last chunk followed by one pad byte 26 and zeros; a `length` of 0
+  // or less sends no block, only the end of transfer. CRC-16 or checksum,
+  // as the receiver asks. Returns the bytes acknowledged (128 per accepted
+  // block), -1 remote cancel, -2 no synchronisation, -4 a block refused 50
+  // times, -5 EOT not acknowledged.
+  std::int32_t XmodemSend(const std::uint8_t* data, std::int32_t length);
+  // Sends the whole package of `length` bytes. 0, 22, 23 or 25.
+  ResultCode SendPackage(const std::uint8_t* data, std::int32_t length);
+  // Sends "QV5-3" and, once echoed, the package. 0, 2 (not connected),
+  // 6 (not in mode 2), a Command code, or a SendPackage code.
+  ResultCode LoadPackage(const std::uint8_t* data, std::int32_t length);
+
+  static constexpr int kMaxCommand = 10;
+  static constexpr int kMaxReply = 9;
+
+  // --- The record ----------------------------------------------------------
+  char portName[kPortNameSlot + 1];  // port the unit answered on, or "NOT FOUND"
+  std::int32_t mode = 1;             // 1 new, 0 searching or finished, 2 download mode
+  bool connected = false;            // set by FindDevice once a port answered
+  PortHandle portHandle = kNoPort;   // the open port, owned by the link
+  ResultCode lastResult = QV5SUCCESS;
+  SerialSettings portSettings{};     // the settings Open last applied
+  ProgressCallback progressCallback = nullptr;
+  std::int32_t serialNumber;
+  void* progressContext = nullptr;
+
+ private:
+  void PurgeBoth();
+  // Closes portHandle after purging both sides; the serial number stays.
+  void ClosePort();
+
+  SerialPorts& ports_;
+  Clock& clock_;
+};
+
+}  // namespace pantoline

@@ -1,0 +1,47 @@
+// FindDevice: the search for the unit over the 32 candidate port names.
+#include <cstring>
+
+#include "link/device_link.h"
+
+namespace pantoline {
+
+// Ports 1 to 30 are spelled "Com", 31 and 32 "COM": the names are stored in
+// portName and the reset log, so their spelling is part of the output.
+const char kCandidatePorts[kCandidatePortCount][kPortNameSlot] = {
+    "\\\\.\\Com1",  "\\\\.\\Com2",  "\\\\.\\Com3",  "\\\\.\\Com4",  "\\\\.\\Com5",
+    "\\\\.\\Com6",  "\\\\.\\Com7",  "\\\\.\\Com8",  "\\\\.\\Com9",  "\\\\.\\Com10",
+    "\\\\.\\Com11", "\\\\.\\Com12", "\\\\.\\Com13", "\\\\.\\Com14", "\\\\.\\Com15",
+    "\\\\.\\Com16", "\\\\.\\Com17", "\\\\.\\Com18", "\\\\.\\Com19", "\\\\.\\Com20",
+    "\\\\.\\Com21", "\\\\.\\Com22", "\\\\.\\Com23", "\\\\.\\Com24", "\\\\.\\Com25",
+    "\\\\.\\Com26", "\\\\.\\Com27", "\\\\.\\Com28", "\\\\.\\Com29", "\\\\.\\Com30",
+    "\\\\.\\COM31", "\\\\.\\COM32",
+};
+
+ResultCode DeviceLink::FindDevice() {
+  // A search starts from no port: one left open would be leaked by the
+  // first handle stored below.
+  ClosePort();
+  // Mode 0 is what lets Handshake greet on every port.
+  mode = 0;
+  for (const char* name : kCandidatePorts) {
+    const PortHandle port = Open(name);
+    if (port == kNoPort) {
+      continue;  // lastResult keeps Open's code
+    }
+    portHandle = port;
+    if (Handshake() == QV5SUCCESS) {
+      PurgeBoth();
+      connected = true;
+      lastResult = QV5SUCCESS;
+      std::memcpy(portName, name, std::strlen(name) + 1);
+      return QV5SUCCESS;
+    }
+    // Closed with the platform's close, not ~DeviceLink's: the link keeps
+    // its serial number.
+    ClosePort();
+    lastResult = QV5NOTFOUND;
+  }
+  return lastResult;
+}
+
+}  // namespace pantoline

@@ -1,0 +1,30 @@
+// How a Windows-style port name ("\\.\Com3") finds its device on Linux.
+//
+// The link searches the same 32 names on every platform, so that the reset
+// log reads the same everywhere. On Linux the name "\\.\ComN" (any letter
+// case) means:
+//   1. the target of the symbolic link <config>/pantoline/ports/comN, where
+//      <config> is $XDG_CONFIG_HOME, else ~/.config: the user's pin;
+//   2. otherwise the N-th serial device of the system, counting
+//      /dev/ttyUSB*, then /dev/ttyACM*, then the /dev/ttyS* ports backed by
+//      real hardware, each group in numeric order.
+// No device for N is the same as a port that does not exist.
+#pragma once
+
+#include <string>
+
+namespace pantoline {
+
+// Where the lookup looks; the defaults are the real system's. Tests point
+// them at folders of their own.
+struct PortLookup {
+  std::string configHome;                  // empty: $XDG_CONFIG_HOME or ~/.config
+  std::string devDir = "/dev";
+  std::string sysTtyDir = "/sys/class/tty";
+};
+
+// Returns the device path for `name`, or an empty string when `name` is not
+// of the form "\\.\ComN" (N from 1) or no device answers to it.
+std::string ResolvePortDevice(const char* name, const PortLookup& lookup = {});
+
+}  // namespace pantoline

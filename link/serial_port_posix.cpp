@@ -1,0 +1,269 @@
+// Serial ports on Linux: termios for the line, poll for the time-outs.
+//
+// Reads and writes keep the unit's Windows semantics: a read of n bytes
+// ends when n bytes have arrived, when the total time-out has passed, or
+// when the interval time-out has passed since the last byte received; a
+// write has a total time-out and, as on Windows, one wait of at most 300 ms.
+// A port is held exclusively: TIOCEXCL for other users' programs, and an
+// flock that even a second opener running as root respects.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+#include "link/port_names_posix.h"
+#include "link/serial_port.h"
+
+namespace pantoline {
+namespace {
+
+struct PosixPort {
+  int fd;
+  SerialTimeouts timeouts;
+};
+
+PosixPort* FromHandle(PortHandle port) {
+  return port == kNoPort ? nullptr : reinterpret_cast<PosixPort*>(port);
+}
+
+std::int64_t NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+constexpr std::int64_t Ms(std::int64_t ms) { return ms * 1'000'000; }
+
+// Waits until `fd` is ready for `events` or `deadline` (monotonic ns) has
+// passed. Returns the poll events, 0 on time-out.
+short WaitFor(int fd, short events, std::int64_t deadline) {
+  for (;;) {
+    const std::int64_t left = deadline - NowNs();
+    if (left <= 0) {
+      return 0;
+    }
+    pollfd entry{fd, events, 0};
+    timespec wait{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+    const int ready = ppoll(&entry, 1, &wait, nullptr);
+    if (ready > 0) {
+      return entry.revents;
+    }
+    if (ready < 0 && errno != EINTR) {
+      return POLLERR;
+    }
+  }
+}
+
+bool SpeedFor(std::uint32_t baudRate, speed_t* speed) {
+  switch (baudRate) {
+    case 9600: *speed = B9600; return true;
+    case 19200: *speed = B19200; return true;
+    case 38400: *speed = B38400; return true;
+    case 57600: *speed = B57600; return true;
+    case 115200: *speed = B115200; return true;
+    case 230400: *speed = B230400; return true;
+    default: return false;
+  }
+}
+
+// termios for `s`, starting from raw mode so that nothing of the port's
+// previous settings (echo, canonical input, flow control) survives.
+bool BuildTermios(const SerialSettings& s, termios* tty) {
+  speed_t speed{};
+  if (!SpeedFor(s.baudRate, &speed) || s.byteSize < 5 || s.byteSize > 8 || s.parity > 2 ||
+      s.stopBits == 1 || s.stopBits > 2) {
+    return false;
+  }
+  cfmakeraw(tty);
+  tty->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  tty->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
+  tty->c_cflag |= CLOCAL | CREAD;
+  constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  tty->c_cflag |= kSizes[s.byteSize - 5];
+  if (s.parity != 0) {
+    tty->c_cflag |= PARENB | (s.parity == 1 ? PARODD : 0);
+    if (s.flags & kFlagParity) {
+      tty->c_iflag |= INPCK;
+    }
+  }
+  if (s.stopBits == 2) {
+    tty->c_cflag |= CSTOPB;
+  }
+  const unsigned rtsControl = (s.flags >> 12) & 3;
+  if ((s.flags & kFlagOutxCtsFlow) || rtsControl == 2) {
+    tty->c_cflag |= CRTSCTS;
+  }
+  if (s.flags & kFlagOutX) {
+    tty->c_iflag |= IXON;
+  }
+  if (s.flags & kFlagInX) {
+    tty->c_iflag |= IXOFF;
+  }
+  tty->c_cc[VMIN] = 0;
+  tty->c_cc[VTIME] = 0;
+  cfsetispeed(tty, speed);
+  cfsetospeed(tty, speed);
+  return true;
+}
+
+// DTR and RTS as the settings ask. Devices without modem lines (a
+// pseudo-terminal) refuse the request; the line works without them.
+void SetModemLines(int fd, const SerialSettings& s) {
+  const unsigned dtrControl = (s.flags >> 4) & 3;
+  const unsigned rtsControl = (s.flags >> 12) & 3;
+  int raise = 0;
+  int lower = 0;
+  (dtrControl == 0 ? lower : raise) |= TIOCM_DTR;
+  (rtsControl == 0 ? lower : raise) |= TIOCM_RTS;
+  ioctl(fd, TIOCMBIS, &raise);
+  if (lower != 0) {
+    ioctl(fd, TIOCMBIC, &lower);
+  }
+}
+
+void CloseFd(int fd) {
+  ioctl(fd, TIOCNXCL);
+  close(fd);  // releases the flock as well
+}
+
+class PosixSerialPorts final : public SerialPorts {
+ public:
+  PortHandle Open(const char* name, const SerialSettings& settings,
+                  const SerialTimeouts& timeouts, ResultCode* code) override {
+    *code = QV5INVALIDHANDLEVALUE;
+    const std::string device = ResolvePortDevice(name);
+    if (device.empty()) {
+      return kNoPort;
+    }
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      return kNoPort;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      close(fd);
+      return kNoPort;
+    }
+    termios tty{};
+    if (tcgetattr(fd, &tty) != 0) {
+      *code = QV5GETCOMMSTATEERROR;  // not a serial device at all
+      CloseFd(fd);
+      return kNoPort;
+    }
+    ioctl(fd, TIOCEXCL);
+    const bool applied = BuildTermios(settings, &tty) && tcsetattr(fd, TCSANOW, &tty) == 0;
+    if (applied) {
+      SetModemLines(fd, settings);
+    }
+    tcflush(fd, TCIFLUSH);
+    tcflush(fd, TCOFLUSH);
+    if (!applied) {
+      *code = QV5SETCOMSTATEERROR;
+      CloseFd(fd);
+      return kNoPort;
+    }
+    *code = QV5SUCCESS;
+    return reinterpret_cast<PortHandle>(new PosixPort{fd, timeouts});
+  }
+
+  std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
+    const PosixPort* p = FromHandle(port);
+    if (p == nullptr || count == 0) {
+      return 0;
+    }
+    const SerialTimeouts& t = p->timeouts;
+    const std::int64_t totalDeadline =
+        NowNs() + Ms(t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count);
+    std::int64_t deadline = totalDeadline;
+    std::uint32_t received = 0;
+    while (received < count) {
+      const ssize_t got = read(p->fd, buffer + received, count - received);
+      if (got > 0) {
+        received += static_cast<std::uint32_t>(got);
+        // The interval time-out runs from the last byte received.
+        if (t.readInterval != 0) {
+          deadline = std::min(totalDeadline, NowNs() + Ms(t.readInterval));
+        }
+        continue;
+      }
+      if (got < 0 && errno != EAGAIN && errno != EINTR) {
+        break;  // the device is gone or failing
+      }
+      const short events = WaitFor(p->fd, POLLIN, deadline);
+      if (events == 0 || (events & (POLLERR | POLLNVAL))) {
+        break;
+      }
+      if ((events & POLLHUP) && !(events & POLLIN)) {
+        break;  // the other end closed: nothing more will come
+      }
+    }
+    return received;
+  }
+
+  ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
+    const PosixPort* p = FromHandle(port);
+    if (p == nullptr) {
+      return QV5COMMANDNOTSENT;
+    }
+    const SerialTimeouts& t = p->timeouts;
+    const std::int64_t start = NowNs();
+    const std::int64_t totalDeadline =
+        start + Ms(t.writeTotalConstant + std::int64_t{t.writeTotalMultiplier} * count);
+    const std::int64_t waitDeadline = start + Ms(300);
+    std::uint32_t sent = 0;
+    while (sent < count) {
+      const ssize_t put = write(p->fd, buffer + sent, count - sent);
+      if (put > 0) {
+        sent += static_cast<std::uint32_t>(put);
+        continue;
+      }
+      if (put < 0 && errno != EAGAIN && errno != EINTR) {
+        return sent == 0 ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
+      }
+      const std::int64_t deadline = std::min(totalDeadline, waitDeadline);
+      if (WaitFor(p->fd, POLLOUT, deadline) == 0) {
+        // The write's own time-out ends it like any finished write; only
+        // the single 300 ms wait running out first is a failure.
+        return totalDeadline <= waitDeadline ? QV5SUCCESS : QV5WAITFORSINGLEOBJECTERROR;
+      }
+    }
+    return QV5SUCCESS;
+  }
+
+  void Purge(PortHandle port, unsigned flags) override {
+    const PosixPort* p = FromHandle(port);
+    if (p == nullptr) {
+      return;
+    }
+    if (flags & (kPurgeRxAbort | kPurgeRxClear)) {
+      tcflush(p->fd, TCIFLUSH);
+    }
+    if (flags & (kPurgeTxAbort | kPurgeTxClear)) {
+      tcflush(p->fd, TCOFLUSH);
+    }
+  }
+
+  void Close(PortHandle port) override {
+    PosixPort* p = FromHandle(port);
+    if (p == nullptr) {
+      return;
+    }
+    CloseFd(p->fd);
+    delete p;
+  }
+};
+
+}  // namespace
+
+SerialPorts& SystemSerialPorts() {
+  static PosixSerialPorts ports;
+  return ports;
+}
+
+}  // namespace pantoline

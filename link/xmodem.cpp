@@ -1,0 +1,170 @@
+// The package transfer: progress reports and the XModem sender.
+#include <algorithm>
+#include <cstring>
+
+#include "link/crc16.h"
+#include "link/device_link.h"
+
+namespace pantoline {
+namespace {
+
+constexpr std::uint8_t kSoh = 1;
+constexpr std::uint8_t kEot = 4;
+constexpr std::uint8_t kAck = 6;
+constexpr std::uint8_t kNak = 21;
+constexpr std::uint8_t kCan = 24;
+constexpr std::uint8_t kCrcRequest = 'C';
+constexpr std::uint8_t kPad = 26;
+
+constexpr std::int32_t kBlockData = 128;
+constexpr int kSyncTries = 16;
+constexpr int kBlockSends = 50;
+constexpr int kEotSends = 40;
+// ReadByte budgets: about 800 s for the receiver to ask or acknowledge the
+// end, about 400 s for a block's answer.
+constexpr std::uint16_t kLongBudget = 10000;
+constexpr std::uint16_t kShortBudget = 5000;
+
+constexpr char kDownloadCommand[] = "QV5-3";
+
+}  // namespace
+
+ResultCode DeviceLink::SetProgressCallback(void* context, ProgressCallback callback) {
+  if (callback == nullptr) {
+    return lastResult = QV5NULLFUNCTIONPOINTER;
+  }
+  progressCallback = callback;
+  progressContext = context;
+  return lastResult = QV5SUCCESS;
+}
+
+void DeviceLink::ReportProgress(std::int32_t bytes) {
+  if (progressCallback != nullptr) {
+    progressCallback(progressContext, bytes, serialNumber);
+  }
+}
+
+std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t length) {
+  // Every way out leaves both driver buffers empty and tells the receiver
+  // that the transfer is over.
+  auto finish = [this](std::int32_t outcome) {
+    PurgeInput();
+    PurgeOutput();
+    ReportProgress(-1);
+    return outcome;
+  };
+  auto cancel = [this] {
+    for (int i = 0; i < 3; ++i) {
+      WriteByte(kCan);
+    }
+  };
+  // The receiver cancels with two CAN in a row; a lone CAN is line noise.
+  auto remoteCancelled = [this] { return ReadByte(kShortBudget) == kCan; };
+
+  ReportProgress(0);
+
+  bool crcMode = false;
+  bool synchronised = false;
+  for (int tries = 0; tries < kSyncTries && !synchronised; ++tries) {
+    const std::int32_t reply = ReadByte(kLongBudget);
+    if (reply == kCrcRequest || reply == kNak) {
+      crcMode = reply == kCrcRequest;
+      synchronised = true;
+    } else if (reply == kCan && remoteCancelled()) {
+      WriteByte(kAck);
+      return finish(-1);
+    }
+  }
+  if (!synchronised) {
+    cancel();
+    return finish(-2);
+  }
+
+  // SOH, number, complement, 128 data bytes, CRC (2) or checksum (1).
+  std::uint8_t block[3 + kBlockData + 2];
+  const std::uint32_t blockSize = crcMode ? sizeof block : sizeof block - 1;
+  std::uint8_t blockNumber = 1;
+  std::int32_t acknowledged = 0;
+  for (std::int32_t remaining = length; remaining > 0; remaining -= kBlockData) {
+    const std::int32_t chunk = std::min(remaining, kBlockData);
+    std::uint8_t* area = block + 3;
+    block[0] = kSoh;
+    block[1] = blockNumber;
+    block[2] = static_cast<std::uint8_t>(255 - blockNumber);
+    std::memset(area, 0, kBlockData);
+    std::memcpy(area, data + acknowledged, static_cast<std::size_t>(chunk));
+    if (chunk < kBlockData) {
+      area[chunk] = kPad;
+    }
+    if (crcMode) {
+      const std::uint16_t crc = Crc16(area, kBlockData);
+      block[3 + kBlockData] = static_cast<std::uint8_t>(crc >> 8);
+      block[3 + kBlockData + 1] = static_cast<std::uint8_t>(crc & 0xFF);
+    } else {
+      std::uint8_t sum = 0;
+      for (std::int32_t i = 0; i < kBlockData; ++i) {
+        sum = static_cast<std::uint8_t>(sum + area[i]);
+      }
+      block[3 + kBlockData] = sum;
+    }
+
+    bool accepted = false;
+    for (int sends = 0; sends < kBlockSends && !accepted; ++sends) {
+      WriteBytes(block, blockSize);
+      const std::int32_t reply = ReadByte(kShortBudget);
+      if (reply == kAck) {
+        accepted = true;
+      } else if (reply == kCan && remoteCancelled()) {
+        WriteByte(kAck);
+        return finish(-1);
+      }
+      // Silence, NAK or anything else: the block goes again.
+    }
+    if (!accepted) {
+      cancel();
+      return finish(-4);
+    }
+    ++blockNumber;  // wraps: the 256th block carries 0
+    acknowledged += kBlockData;
+    ReportProgress(acknowledged);
+  }
+
+  for (int sends = 0; sends < kEotSends; ++sends) {
+    WriteByte(kEot);
+    if (ReadByte(kLongBudget) == kAck) {
+      return finish(acknowledged);
+    }
+  }
+  return finish(-5);
+}
+
+ResultCode DeviceLink::SendPackage(const std::uint8_t* data, std::int32_t length) {
+  // The whole package, last byte included.
+  const std::int32_t outcome = XmodemSend(data, length);
+  if (outcome >= 0) {
+    lastResult = QV5SUCCESS;
+  } else if (outcome == -1) {
+    lastResult = QV5XMODEMCANCELEDERROR;
+  } else if (outcome == -2) {
+    lastResult = QV5XMODEMSYNCERROR;
+  } else {
+    lastResult = QV5XMODEMUNKNOWNERROR;
+  }
+  return lastResult;
+}
+
+ResultCode DeviceLink::LoadPackage(const std::uint8_t* data, std::int32_t length) {
+  if (!connected) {
+    lastResult = QV5NOTFOUND;
+  } else if (mode != 2) {
+    lastResult = QV5INCORRECTMODE;
+  } else {
+    Command(kDownloadCommand);
+  }
+  if (lastResult == QV5SUCCESS) {
+    SendPackage(data, length);
+  }
+  return lastResult;
+}
+
+}  // namespace pantoline
