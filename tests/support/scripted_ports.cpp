@@ -120,7 +120,9 @@ ResultCode ScriptedPorts::Write(PortHandle port, const std::uint8_t* buffer, std
   log.push_back("write " + p.name() + " " + std::to_string(count));
   p.writes.emplace_back(buffer, buffer + count);
   if (p.peer) {
-    p.peer(p, std::span<const std::uint8_t>(buffer, count));
+    // A copy: the peer may hand the line to another peer while it runs.
+    const auto peer = p.peer;
+    peer(p, std::span<const std::uint8_t>(buffer, count));
   }
   return p.writeResult;
 }

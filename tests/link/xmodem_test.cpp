@@ -1,0 +1,264 @@
+// The package transfer against a scripted XModem receiver.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "link/crc16.h"
+#include "tests/support/link_fixture.h"
+
+namespace pantoline::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr std::uint8_t kAck = 6, kNak = 21, kCan = 24, kEot = 4;
+
+Bytes Package(std::size_t length) {
+  Bytes data(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  }
+  return data;
+}
+
+TEST(Crc16, IsXmodemsCrc) {
+  const std::uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(Crc16(digits, 9), 0x31C3);
+  std::uint8_t padOnly[128] = {26};
+  EXPECT_EQ(Crc16(padOnly, 128), 0x595E);
+  EXPECT_EQ(Crc16(digits, 0), 0);
+  EXPECT_EQ(Crc16(digits, -5), 0);
+}
+
+class Transfer : public LinkTest {
+ protected:
+  Transfer() : port(OpenPort("P")), receiver(port) {}
+
+  std::int32_t Send(const Bytes& data, std::uint8_t request = 'C') {
+    receiver.Start(request);
+    return link->XmodemSend(data.data(), static_cast<std::int32_t>(data.size()));
+  }
+
+  static void Record(void* context, std::int32_t bytes, std::int32_t serial) {
+    auto* self = static_cast<Transfer*>(context);
+    self->reports.push_back(bytes);
+    self->serials.push_back(serial);
+  }
+
+  ScriptedPort& port;
+  ScriptedReceiver receiver;
+  std::vector<std::int32_t> reports;
+  std::vector<std::int32_t> serials;
+};
+
+struct SizeCase {
+  std::size_t length;
+  std::size_t blocks;
+};
+
+class PackageSizes : public Transfer, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(PackageSizes, CarryEveryByteInOrderThenOnePadByteAndZeros) {
+  const auto [length, blocks] = GetParam();
+  const Bytes data = Package(length);
+  EXPECT_EQ(Send(data), static_cast<std::int32_t>(128 * blocks));
+  ASSERT_EQ(receiver.blocks.size(), blocks);
+
+  Bytes expected = data;
+  if (length % 128 != 0) {
+    expected.push_back(26);
+    expected.resize(128 * blocks, 0);
+  }
+  EXPECT_EQ(receiver.received, expected);
+  for (std::size_t k = 0; k < blocks; ++k) {
+    const Bytes& block = receiver.blocks[k];
+    ASSERT_EQ(block.size(), 133u);
+    EXPECT_EQ(block[0], 1);
+    EXPECT_EQ(block[1], k + 1);
+    EXPECT_EQ(block[2], 254 - k);
+    const std::uint16_t crc = Crc16(block.data() + 3, 128);
+    EXPECT_EQ(block[131], crc >> 8);  // high byte first
+    EXPECT_EQ(block[132], crc & 0xFF);
+  }
+  EXPECT_EQ(receiver.eots(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, PackageSizes,
+                         ::testing::Values(SizeCase{0, 0}, SizeCase{1, 1}, SizeCase{127, 1},
+                                           SizeCase{128, 1}, SizeCase{129, 2}, SizeCase{300, 3}),
+                         [](const auto& info) { return std::to_string(info.param.length) + "Bytes"; });
+
+TEST_F(Transfer, ASinglePackageByteGoesOutWithItsPadAndCrc) {
+  EXPECT_EQ(Send(Bytes{0xA5}), 128);
+  Bytes block = {1, 1, 254, 0xA5, 26};
+  block.resize(131, 0);
+  const std::uint16_t crc = Crc16(block.data() + 3, 128);
+  block.push_back(static_cast<std::uint8_t>(crc >> 8));
+  block.push_back(static_cast<std::uint8_t>(crc));
+  EXPECT_THAT(receiver.blocks, ElementsAre(block));
+}
+
+TEST_F(Transfer, NakFirstMeansChecksumBlocksForTheWholeTransfer) {
+  receiver.script = {{kAck, 'C'}};  // a late C must not switch modes
+  const Bytes data = Package(300);
+  EXPECT_EQ(Send(data, kNak), 384);
+  ASSERT_EQ(receiver.blocks.size(), 4u);  // the stray C made block 2 go twice
+  for (const Bytes& block : receiver.blocks) {
+    ASSERT_EQ(block.size(), 132u);
+    const std::uint8_t sum = static_cast<std::uint8_t>(
+        std::accumulate(block.begin() + 3, block.begin() + 131, 0u));
+    EXPECT_EQ(block[131], sum);
+  }
+  EXPECT_EQ(Bytes(receiver.received.begin(), receiver.received.begin() + 300), data);
+}
+
+TEST_F(Transfer, ALoneCanDuringSynchronisationSwallowsTheNextByte) {
+  port.Send(Bytes{kCan, 'C'});  // the C is dropped with the CAN
+  port.Send(Bytes{kNak}, 1000);
+  EXPECT_EQ(link->XmodemSend(Package(10).data(), 10), 128);
+  ASSERT_EQ(receiver.blocks.size(), 1u);
+  EXPECT_EQ(receiver.blocks[0].size(), 132u);  // checksum: the C never counted
+}
+
+TEST_F(Transfer, ASilentReceiverIsCancelledAfterSixteenTries) {
+  link->SetProgressCallback(this, Record);
+  const std::int64_t took = Elapsed([&] {
+    EXPECT_EQ(link->XmodemSend(Package(10).data(), 10), -2);
+  });
+  EXPECT_THAT(port.writes, ElementsAre(Bytes{kCan}, Bytes{kCan}, Bytes{kCan}));
+  // Sixteen reads of budget 10000: 20000 attempts of 30 ms, 10 ms apart.
+  EXPECT_EQ(took, 16 * (20000 * 30 + 19999 * 10));
+  EXPECT_THAT(reports, ElementsAre(0, -1));
+  EXPECT_EQ(link->SendPackage(Package(10).data(), 10), QV5XMODEMSYNCERROR);
+  EXPECT_EQ(link->lastResult, QV5XMODEMSYNCERROR);
+}
+
+TEST_F(Transfer, ABlockRefusedFiftyTimesEndsTheTransfer) {
+  receiver.script.assign(50, Bytes{kNak});
+  link->SetProgressCallback(this, Record);
+  EXPECT_EQ(Send(Package(200)), -4);
+  ASSERT_EQ(receiver.blocks.size(), 50u);
+  for (const Bytes& block : receiver.blocks) {
+    EXPECT_EQ(block, receiver.blocks[0]);
+  }
+  EXPECT_THAT(receiver.singles, ElementsAre(kCan, kCan, kCan));
+  EXPECT_THAT(reports, ElementsAre(0, -1));
+
+  receiver.script.assign(50, Bytes{kNak});
+  receiver.Start('C');
+  EXPECT_EQ(link->SendPackage(Package(200).data(), 200), QV5XMODEMUNKNOWNERROR);
+}
+
+TEST_F(Transfer, SilenceOrGarbageAfterABlockMeansSendItAgain) {
+  receiver.script = {Bytes{}, Bytes{'x'}, Bytes{kCan, 'x'}};
+  EXPECT_EQ(Send(Package(100)), 128);
+  EXPECT_EQ(receiver.blocks.size(), 4u);
+  EXPECT_EQ(receiver.received.size(), 128u);
+}
+
+TEST_F(Transfer, TwoCansCancelTheTransferAndAreAcknowledged) {
+  link->SetProgressCallback(this, Record);
+  receiver.script = {Bytes{kAck}, Bytes{kCan, kCan}};  // second block cancelled
+  EXPECT_EQ(Send(Package(300)), -1);
+  EXPECT_EQ(receiver.blocks.size(), 2u);
+  EXPECT_THAT(receiver.singles, ElementsAre(kAck));
+  EXPECT_THAT(reports, ElementsAre(0, 128, -1));
+
+  receiver.singles.clear();
+  port.Send(Bytes{kCan, kCan});  // before the first block
+  EXPECT_EQ(link->SendPackage(Package(300).data(), 300), QV5XMODEMCANCELEDERROR);
+  EXPECT_THAT(receiver.singles, ElementsAre(kAck));
+}
+
+TEST_F(Transfer, EndOfTransferIsRepeatedUpToFortyTimes) {
+  receiver.script.assign(39, Bytes{kNak});
+  EXPECT_EQ(Send(Bytes{}), 0);
+  EXPECT_EQ(receiver.eots(), 40);
+
+  receiver.singles.clear();
+  receiver.script.assign(40, Bytes{});
+  EXPECT_EQ(Send(Bytes{}), -5);
+  EXPECT_EQ(receiver.eots(), 40);
+  EXPECT_THAT(receiver.singles, ::testing::Each(kEot));  // no CAN after EOT
+}
+
+TEST_F(Transfer, BlockNumbersWrapAfter255) {
+  EXPECT_EQ(Send(Package(257 * 128)), 257 * 128);
+  ASSERT_EQ(receiver.blocks.size(), 257u);
+  EXPECT_EQ(receiver.blocks[254][1], 255);
+  EXPECT_EQ(receiver.blocks[255][1], 0);
+  EXPECT_EQ(receiver.blocks[255][2], 255);
+  EXPECT_EQ(receiver.blocks[256][1], 1);
+  EXPECT_EQ(receiver.blocks[256][2], 254);
+  EXPECT_EQ(receiver.received, Package(257 * 128));
+}
+
+TEST_F(Transfer, ProgressCountsAcknowledgedBlocksBetweenZeroAndMinusOne) {
+  int context = 0;
+  EXPECT_EQ(link->SetProgressCallback(&context, nullptr), QV5NULLFUNCTIONPOINTER);
+  EXPECT_EQ(link->lastResult, QV5NULLFUNCTIONPOINTER);
+  EXPECT_EQ(link->SetProgressCallback(this, Record), QV5SUCCESS);
+  EXPECT_EQ(link->SetProgressCallback(&context, nullptr), QV5NULLFUNCTIONPOINTER);  // keeps Record
+
+  receiver.script = {Bytes{kNak}};  // a resend does not count
+  EXPECT_EQ(Send(Package(300)), 384);
+  EXPECT_THAT(reports, ElementsAre(0, 128, 256, 384, -1));
+  EXPECT_THAT(serials, ::testing::Each(link->serialNumber));
+}
+
+TEST_F(Transfer, WithoutAReceiverTheTransferRunsTheSame) {
+  EXPECT_EQ(Send(Package(300)), 384);
+  EXPECT_EQ(receiver.received.size(), 384u);
+}
+
+TEST_F(Transfer, EveryOutcomeLeavesBothBuffersPurged) {
+  Send(Package(10));
+  EXPECT_THAT(std::vector<std::string>(ports.log.end() - 2, ports.log.end()),
+              ElementsAre("purge P 10", "purge P 5"));
+}
+
+class Loading : public LinkTest {};
+
+TEST_F(Loading, IsRefusedUnlessConnectedInDownloadModeAndThenSendsNothing) {
+  ScriptedPort& port = OpenPort();
+  const Bytes data = Package(10);
+  for (int mode : {0, 1, 2}) {
+    link->mode = mode;
+    link->connected = false;
+    EXPECT_EQ(link->LoadPackage(data.data(), 10), QV5NOTFOUND) << mode;
+  }
+  for (int mode : {0, 1}) {
+    link->mode = mode;
+    link->connected = true;
+    EXPECT_EQ(link->LoadPackage(data.data(), 10), QV5INCORRECTMODE) << mode;
+    EXPECT_EQ(link->mode, mode);
+  }
+  EXPECT_THAT(port.writes, IsEmpty());
+}
+
+TEST_F(Loading, SendsTheDownloadCommandThenTheWholePackage) {
+  ScriptedPort& port = OpenPort();
+  ScriptedReceiver receiver(port);
+  AnswerLikeUnit(port, 0, &receiver);
+  link->mode = 2;
+  link->connected = true;
+  const Bytes data = Package(1000);
+  EXPECT_EQ(link->LoadPackage(data.data(), 1000), QV5SUCCESS);
+  EXPECT_EQ(port.writes.front(), Line("QV5-3"));
+  EXPECT_EQ(Bytes(receiver.received.begin(), receiver.received.begin() + 1000), data);
+  EXPECT_EQ(link->mode, 2);
+}
+
+TEST_F(Loading, AMissingEchoStopsBeforeTheTransfer) {
+  ScriptedPort& port = OpenPort();
+  port.peer = [](ScriptedPort& p, auto) { p.Send(Line("QV5-9")); };
+  link->mode = 2;
+  link->connected = true;
+  EXPECT_EQ(link->LoadPackage(Package(10).data(), 10), QV5INVALIDRESPONSE);
+  EXPECT_THAT(port.writes, ElementsAre(Line("QV5-3")));
+}
+
+}  // namespace
+}  // namespace pantoline::testing
