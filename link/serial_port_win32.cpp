@@ -1,0 +1,227 @@
+// Serial ports on Windows: overlapped I/O, one event per call.
+//
+// Each Read and Write creates its own event, starts one overlapped
+// operation, waits for it and closes the event before returning, so that no
+// operation outlives the buffer and OVERLAPPED record of its call. The
+// port's time-outs end a read; a write gets one wait of 300 ms.
+#include <windows.h>
+
+#include <bit>
+#include <cstdint>
+
+#include "link/serial_port.h"
+
+namespace pantoline {
+namespace {
+
+// kNoPort is -1, which as a HANDLE is the pseudo-handle of the current
+// process: a wait on it would never end, so it must never reach the system.
+HANDLE ToHandle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
+PortHandle FromHandle(HANDLE handle) { return reinterpret_cast<PortHandle>(handle); }
+
+constexpr DCB ToDcb(const SerialSettings& s) {
+  DCB dcb{};
+  dcb.DCBlength = s.length;
+  dcb.BaudRate = s.baudRate;
+  dcb.fBinary = (s.flags >> 0) & 1;
+  dcb.fParity = (s.flags >> 1) & 1;
+  dcb.fOutxCtsFlow = (s.flags >> 2) & 1;
+  dcb.fOutxDsrFlow = (s.flags >> 3) & 1;
+  dcb.fDtrControl = (s.flags >> 4) & 3;
+  dcb.fDsrSensitivity = (s.flags >> 6) & 1;
+  dcb.fTXContinueOnXoff = (s.flags >> 7) & 1;
+  dcb.fOutX = (s.flags >> 8) & 1;
+  dcb.fInX = (s.flags >> 9) & 1;
+  dcb.fErrorChar = (s.flags >> 10) & 1;
+  dcb.fNull = (s.flags >> 11) & 1;
+  dcb.fRtsControl = (s.flags >> 12) & 3;
+  dcb.fAbortOnError = (s.flags >> 14) & 1;
+  dcb.fDummy2 = s.flags >> 15;
+  dcb.wReserved = s.reserved;
+  dcb.XonLim = s.xonLimit;
+  dcb.XoffLim = s.xoffLimit;
+  dcb.ByteSize = s.byteSize;
+  dcb.Parity = s.parity;
+  dcb.StopBits = s.stopBits;
+  dcb.XonChar = s.xonChar;
+  dcb.XoffChar = s.xoffChar;
+  dcb.ErrorChar = s.errorChar;
+  dcb.EofChar = s.eofChar;
+  dcb.EvtChar = s.evtChar;
+  dcb.wReserved1 = s.reserved1;
+  return dcb;
+}
+
+// The flags word of SerialSettings must land bit for bit in the DCB's bit
+// fields, and the record must be the 28 bytes the unit's settings announce.
+struct DcbWords {
+  std::uint32_t length, baudRate, flags, rest[4];
+};
+static_assert(sizeof(DCB) == 28 && sizeof(DcbWords) == sizeof(DCB));
+constexpr std::uint32_t FlagsWordOf(std::uint32_t flags) {
+  SerialSettings s{};
+  s.flags = flags;
+  return std::bit_cast<DcbWords>(ToDcb(s)).flags;
+}
+constexpr bool EveryFlagBitLandsInPlace() {
+  for (int bit = 0; bit < 32; ++bit) {
+    if (FlagsWordOf(1u << bit) != 1u << bit) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(EveryFlagBitLandsInPlace());
+static_assert(FlagsWordOf(kFlagBinary | kFlagParity | kFlagDtrControlEnable |
+                          kFlagTxContinueOnXoff | kFlagRtsControlEnable) == 0x1093);
+static_assert(std::bit_cast<DcbWords>(ToDcb(SerialSettings{28, 115200})).length == 28);
+
+// A pending operation's buffer and OVERLAPPED record live only as long as
+// the call that started it: cancel it and wait until the system lets go.
+void AbandonPending(HANDLE port, OVERLAPPED* overlapped) {
+  CancelIoEx(port, overlapped);
+  DWORD ignored = 0;
+  GetOverlappedResult(port, overlapped, &ignored, TRUE);
+}
+
+// Unnamed, manual-reset, not signalled: what an overlapped call signals.
+HANDLE NewCallEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+
+class Win32SerialPorts final : public SerialPorts {
+ public:
+  PortHandle Open(const char* name, const SerialSettings& settings,
+                  const SerialTimeouts& timeouts, ResultCode* code) override {
+    const HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+      *code = QV5INVALIDHANDLEVALUE;
+      return kNoPort;
+    }
+    // Only a sign that this is a serial device at all: the settings are
+    // rebuilt from nothing below.
+    DCB current{};
+    current.DCBlength = sizeof current;
+    if (!GetCommState(port, &current)) {
+      return Refuse(port, QV5GETCOMMSTATEERROR, code);
+    }
+    // Without its time-outs a read could wait for ever: such a port is
+    // never handed on.
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = timeouts.readInterval;
+    t.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
+    t.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
+    t.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
+    t.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
+    if (!SetCommTimeouts(port, &t)) {
+      return Refuse(port, QV5SETCOMMTIMEOUTERROR, code);
+    }
+    DCB dcb = ToDcb(settings);
+    const bool applied = SetCommState(port, &dcb);
+    PurgeBoth(port);
+    if (!applied) {
+      CloseHandle(port);
+      *code = QV5SETCOMSTATEERROR;
+      return kNoPort;
+    }
+    *code = QV5SUCCESS;
+    return FromHandle(port);
+  }
+
+  std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
+    if (port == kNoPort) {
+      return 0;
+    }
+    const HANDLE handle = ToHandle(port);
+    const HANDLE event = NewCallEvent();
+    if (event == nullptr) {
+      SetCommMask(handle, 0);
+      return 0;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    DWORD transferred = 0;
+    std::uint32_t result = 0;
+    if (ReadFile(handle, buffer, count, &transferred, &overlapped)) {
+      result = transferred;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+      // No limit on the waits: the port's read time-outs end the read.
+      DWORD wait = WAIT_TIMEOUT;
+      while (wait == WAIT_TIMEOUT) {
+        wait = WaitForSingleObject(event, 300);
+      }
+      if (wait == WAIT_OBJECT_0) {
+        if (GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
+          result = transferred;
+        }
+      } else {
+        AbandonPending(handle, &overlapped);
+      }
+    }
+    CloseHandle(event);
+    return result;
+  }
+
+  ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
+    if (port == kNoPort) {
+      return QV5COMMANDNOTSENT;
+    }
+    const HANDLE handle = ToHandle(port);
+    const HANDLE event = NewCallEvent();
+    if (event == nullptr) {
+      SetCommMask(handle, 0);
+      return QV5CREATEEVENTERROR;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    DWORD transferred = 0;
+    ResultCode result = QV5SUCCESS;
+    if (WriteFile(handle, buffer, count, &transferred, &overlapped)) {
+      result = QV5SUCCESS;
+    } else if (GetLastError() != ERROR_IO_PENDING) {
+      result = QV5COMMANDNOTSENT;
+    } else if (WaitForSingleObject(event, 300) == WAIT_OBJECT_0) {
+      result = GetOverlappedResult(handle, &overlapped, &transferred, FALSE)
+                   ? QV5SUCCESS
+                   : QV5GETOVERLAPPEDRESULTERROR;
+    } else {
+      AbandonPending(handle, &overlapped);
+      result = QV5WAITFORSINGLEOBJECTERROR;
+    }
+    CloseHandle(event);
+    return result;
+  }
+
+  void Purge(PortHandle port, unsigned flags) override {
+    if (port != kNoPort) {
+      PurgeComm(ToHandle(port), flags);
+    }
+  }
+
+  void Close(PortHandle port) override {
+    if (port != kNoPort) {
+      CloseHandle(ToHandle(port));
+    }
+  }
+
+ private:
+  static void PurgeBoth(HANDLE port) {
+    PurgeComm(port, kPurgeInput);
+    PurgeComm(port, kPurgeOutput);
+  }
+
+  static PortHandle Refuse(HANDLE port, ResultCode why, ResultCode* code) {
+    PurgeBoth(port);
+    CloseHandle(port);
+    *code = why;
+    return kNoPort;
+  }
+};
+
+}  // namespace
+
+SerialPorts& SystemSerialPorts() {
+  static Win32SerialPorts ports;
+  return ports;
+}
+
+}  // namespace pantoline
