@@ -1,0 +1,190 @@
+// pty_pair: a null-modem cable between two pseudo-terminals.
+//
+// Makes two pseudo-terminals, prints their device paths on one line
+// ("A B"), and relays bytes between their masters until a signal ends it
+// or its parent dies. What a program writes to A, a
+// program reading B receives, and the other way round: the Windows tests
+// open A and B as two COM ports under Wine, one as the port under test,
+// the other as its scripted peer.
+//
+// The relay holds one small buffer per direction and reads a master only
+// when that buffer is empty, so a reader that stops reading makes the
+// writer on the other side block, as a real line with a stalled peer
+// would. Both slaves stay open here (never read) so that a test can close
+// and reopen its ports without the masters reporting a hang-up.
+//
+// Each terminal is also made the controlling terminal of a small session
+// of its own. Otherwise the first session leader without one that opens it
+// takes it: under Wine that is the wineserver, which then receives SIGHUP
+// when the relay ends.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+volatile sig_atomic_t stopping = 0;
+void Stop(int) { stopping = 1; }
+
+struct Pty {
+  int master = -1;
+  int slave = -1;
+  char path[128] = {};
+};
+
+bool OpenPty(Pty* pty) {
+  pty->master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (pty->master < 0 || grantpt(pty->master) != 0 || unlockpt(pty->master) != 0 ||
+      ptsname_r(pty->master, pty->path, sizeof pty->path) != 0) {
+    return false;
+  }
+  pty->slave = open(pty->path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (pty->slave < 0) {
+    return false;
+  }
+  // A new pseudo-terminal echoes and translates line ends; a serial line
+  // does neither, whatever the program on it asks for later.
+  termios tty{};
+  if (tcgetattr(pty->slave, &tty) != 0) {
+    return false;
+  }
+  cfmakeraw(&tty);
+  cfsetispeed(&tty, B115200);
+  cfsetospeed(&tty, B115200);
+  tty.c_cc[VMIN] = 0;
+  tty.c_cc[VTIME] = 0;
+  return tcsetattr(pty->slave, TCSANOW, &tty) == 0;
+}
+
+// One direction of the cable.
+struct Lane {
+  int from;
+  int to;
+  unsigned char buffer[512];
+  ssize_t held = 0;
+  ssize_t sent = 0;
+};
+
+// Moves what it can without blocking. Returns false when the relay must end.
+bool Pump(Lane* lane, short fromEvents, short toEvents) {
+  if (lane->held == 0 && (fromEvents & POLLIN)) {
+    const ssize_t got = read(lane->from, lane->buffer, sizeof lane->buffer);
+    if (got > 0) {
+      lane->held = got;
+      lane->sent = 0;
+    } else if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+      return false;
+    }
+  }
+  if (lane->held > lane->sent && (toEvents & POLLOUT)) {
+    const ssize_t put = write(lane->to, lane->buffer + lane->sent, lane->held - lane->sent);
+    if (put > 0) {
+      lane->sent += put;
+      if (lane->sent == lane->held) {
+        lane->held = lane->sent = 0;
+      }
+    } else if (put < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Forks a process that holds `slave` as the controlling terminal of a new
+// session until this process ends.
+// Returns once the terminal is taken, so that no one else can take it first.
+bool HoldAsControllingTerminal(int slave) {
+  int ready[2];
+  if (pipe(ready) != 0) {
+    return false;
+  }
+  const pid_t child = fork();
+  if (child < 0) {
+    return false;
+  }
+  if (child == 0) {
+    close(ready[0]);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) != 0) {
+      _exit(1);
+    }
+    const char taken = 1;
+    if (write(ready[1], &taken, 1) != 1) {
+      _exit(1);
+    }
+    close(ready[1]);
+    for (;;) {
+      pause();
+    }
+  }
+  close(ready[1]);
+  char taken = 0;
+  ssize_t got;
+  do {
+    got = read(ready[0], &taken, 1);
+  } while (got < 0 && errno == EINTR);
+  close(ready[0]);
+  return got == 1;
+}
+
+}  // namespace
+
+int main() {
+  // Never outlive the script that started this: an orphaned relay would
+  // hold two terminals for nothing.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() == 1) {
+    return 1;
+  }
+  struct sigaction action {};
+  action.sa_handler = Stop;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  Pty a;
+  Pty b;
+  if (!OpenPty(&a) || !OpenPty(&b)) {
+    std::fprintf(stderr, "pty_pair: cannot make pseudo-terminals: %s\n", std::strerror(errno));
+    return 1;
+  }
+  if (!HoldAsControllingTerminal(a.slave) || !HoldAsControllingTerminal(b.slave)) {
+    std::fprintf(stderr, "pty_pair: cannot fork: %s\n", std::strerror(errno));
+    return 1;
+  }
+  std::printf("%s %s\n", a.path, b.path);
+  std::fflush(stdout);
+
+  Lane aToB{a.master, b.master, {}};
+  Lane bToA{b.master, a.master, {}};
+  while (!stopping) {
+    pollfd fds[2] = {
+        {a.master, static_cast<short>((aToB.held == 0 ? POLLIN : 0) | (bToA.held ? POLLOUT : 0)), 0},
+        {b.master, static_cast<short>((bToA.held == 0 ? POLLIN : 0) | (aToB.held ? POLLOUT : 0)), 0},
+    };
+    // The timeout only bounds how long a signal that lands just before the
+    // poll goes unnoticed.
+    const int ready = poll(fds, 2, 200);
+    if (ready < 0 && errno != EINTR) {
+      break;
+    }
+    if (ready <= 0) {
+      continue;
+    }
+    if (!Pump(&aToB, fds[0].revents, fds[1].revents) ||
+        !Pump(&bToA, fds[1].revents, fds[0].revents)) {
+      break;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,57 @@
+#!/bin/sh
+# run_on_ptys.sh PREFIX PTY_PAIR WINE PROGRAM [ARGS...]
+#
+# Runs the Windows test PROGRAM under WINE in the prepared Wine prefix
+# PREFIX, with COM3 and COM4 joined by a fresh pair of pseudo-terminals
+# (PTY_PAIR relays between them): the program uses COM3 as the port under
+# test and COM4 as the unit's end of the line. No other COM port exists in
+# the prefix while it runs.
+set -eu
+
+[ $# -ge 4 ] || { sed -n '2,8s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+prefix=$1
+pty_pair=$2
+wine=$3
+shift 3
+here=$(cd "$(dirname "$0")" && pwd)
+ports="$here/wine_prefix.sh"
+
+paths=$(mktemp)
+relay=
+finish() {
+  "$ports" unlink "$prefix" 3 || true
+  "$ports" unlink "$prefix" 4 || true
+  if [ -n "$relay" ]; then
+    kill "$relay" 2>/dev/null || true
+    wait "$relay" 2>/dev/null || true
+  fi
+  rm -f "$paths"
+}
+trap finish EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+"$pty_pair" >"$paths" &
+relay=$!
+tries=0
+until [ -s "$paths" ]; do
+  tries=$((tries + 1))
+  if [ $tries -gt 100 ] || ! kill -0 "$relay" 2>/dev/null; then
+    echo "run_on_ptys.sh: $pty_pair did not start" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
+read -r line_a line_b <"$paths"
+
+# A link left behind by an earlier run that was killed would point at a
+# terminal that may now belong to someone else.
+"$ports" clear "$prefix"
+"$ports" link "$prefix" 3 "$line_a"
+"$ports" link "$prefix" 4 "$line_b"
+
+status=0
+PANTOLINE_TEST_PORT='\\.\COM3' PANTOLINE_TEST_PEER='\\.\COM4' \
+  "$ports" run "$prefix" "$wine" "$@" || status=$?
+exit $status
