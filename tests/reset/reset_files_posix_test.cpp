@@ -1,0 +1,74 @@
+// Runs of the reset procedure where the files misbehave in ways only Linux
+// can stage: a lock held by another opener, a full disk, a short read.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "tests/reset/reset_run.h"
+
+namespace pantoline::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST_F(ResetRun, APackageShorterThanItsLengthStopsTheRunBeforeAnyPortIsOpened) {
+  // Attribute files report a length of a page but hold a few bytes.
+  const fs::path shortFile = "/sys/devices/system/cpu/online";
+  if (!fs::exists(shortFile) || fs::file_size(shortFile) <= ReadFile(shortFile).size()) {
+    GTEST_SKIP() << "no file here whose content is shorter than its length";
+  }
+  fs::create_symlink(shortFile, dir_.path() / "ResetPack.qv5");
+  try {
+    Run();
+    FAIL() << "the short read went unreported";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.cause(), FileError::Cause::kGeneric);
+    EXPECT_EQ(error.path(), (dir_.path() / "ResetPack.qv5").string());
+  }
+  EXPECT_THAT(ports.opened, IsEmpty());
+  EXPECT_EQ(Log(), kOpening);  // what was written before the error is kept
+}
+
+TEST_F(ResetRun, APackageHeldByAnotherOpenerCountsAsMissing) {
+  PutPackage(Package(100));
+  const int holder = open("ResetPack.qv5", O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  Run();
+  close(holder);
+  EXPECT_EQ(display.events[1], "message The ResetPack file could not be found!!");
+}
+
+TEST_F(ResetRun, ALogInAReadOnlyFolderIsSkipped) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "permissions do not bind root";
+  }
+  PutPackage(Package(100));
+  fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
+  Run();
+  fs::permissions(dir_.path(), fs::perms::owner_all);
+  EXPECT_FALSE(fs::exists(dir_.path() / "ResetSystemLog.doc"));
+  EXPECT_EQ(display.events.back(), "status  Lodestria not found. Check your connections and try again.");
+}
+
+TEST_F(ResetRun, AFullDiskStopsTheRunWithEverythingReleased) {
+  fs::create_symlink("/dev/full", dir_.path() / "ResetSystemLog.doc");
+  PutPackage(Package(300));
+  UnitOnCom3();
+  try {
+    Run();
+    FAIL() << "the full disk went unreported";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.cause(), FileError::Cause::kDiskFull);
+    EXPECT_EQ(error.path(), (dir_.path() / "ResetSystemLog.doc").string());
+  }
+  EXPECT_EQ(ports.openCount(), 0);
+  EXPECT_EQ(DeviceLink::linkCount, 0);
+  const int package = open("ResetPack.qv5", O_RDONLY);
+  EXPECT_EQ(flock(package, LOCK_EX | LOCK_NB), 0);  // released
+  close(package);
+}
+
+}  // namespace
+}  // namespace pantoline::testing
