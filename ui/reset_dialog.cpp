@@ -1,0 +1,93 @@
+#include "ui/reset_dialog.h"
+
+#include "reset/reset_procedure.h"
+#include "ui/about_dialog.h"
+#include "ui/resource_ids.h"
+
+namespace pantoline::ui {
+
+ResetDialog::ResetDialog() : Dialog(IDD_RESET_DIALOG), appIcon(Icon::Load(IDR_MAINFRAME)) {}
+
+ResetDialog::~ResetDialog() = default;
+
+void ResetDialog::DoDataExchange(DataExchange& exchange) {
+  exchange.Control(IDC_PORTS, portList);
+  exchange.Control(IDC_PROGRESS, progressBar);
+  exchange.Text(IDC_STATUS, statusText);
+  exchange.Text(IDC_FILE, fileText);
+}
+
+bool ResetDialog::OnInitDialog() {
+  Dialog::OnInitDialog();
+  const std::string about = LoadResourceString(IDS_ABOUTBOX);
+  if (!about.empty()) {
+    AppendSystemMenuItem(IDM_ABOUTBOX, about);
+  }
+  SetIcon(appIcon, true);
+  SetIcon(appIcon, false);
+  ShowStatus(kGreeting);
+  return true;  // the focus goes to RESET, the first tab stop
+}
+
+void ResetDialog::OnOK() {
+  // Runs once: the reset disables RESET first and nothing enables it again.
+  OnReset(*this);
+}
+
+void ResetDialog::OnCancel() { Dialog::OnCancel(); }
+
+void ResetDialog::OnSysCommand(unsigned command) {
+  if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+    AboutDialog about;
+    about.DoModal();
+    return;
+  }
+  Dialog::OnSysCommand(command);
+}
+
+void ResetDialog::OnPaint() {
+  if (!IsIconic()) {
+    Dialog::OnPaint();
+    return;
+  }
+  WithPaintContext([this](PaintContext& context) {
+    context.EraseIconBackground();
+    context.DrawIcon(IconOrigin(ClientWidth(), SystemIconWidth()),
+                     IconOrigin(ClientHeight(), SystemIconHeight()), appIcon);
+  });
+}
+
+void ResetDialog::OnCtlColor(ColorContext& context, int controlId) {
+  // The status line only, whatever kind of control it is drawn as.
+  if (controlId == IDC_STATUS) {
+    context.SetTextBackground(kStatusBackground);
+    context.SetTextColor(kStatusText);
+  }
+}
+
+void ResetDialog::ShowStatus(std::string text) {
+  statusText = std::move(text);
+  UpdateData(false);
+  UpdateWindow();
+}
+
+void ResetDialog::ShowProgress(std::int32_t bytes) {
+  progressBar.SetPos(bytes / kProgressUnit);
+  statusText = std::to_string(bytes) + " bytes Sent";
+  UpdateData(false);
+  UpdateWindow();
+}
+
+void ResetDialog::OnProgress(void* context, std::int32_t bytes, std::int32_t serial) {
+  if (serial == 1) {
+    static_cast<ResetDialog*>(context)->ShowProgress(bytes);
+  }
+}
+
+void ResetDialog::DisableReset() { EnableItem(IDOK, false); }
+
+void ResetDialog::SetProgressRange(int upper) { progressBar.SetRange(0, upper); }
+
+void ResetDialog::ShowMessage(const char* text) { MessageBox(text); }
+
+}  // namespace pantoline::ui
