@@ -23,6 +23,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -102,7 +103,7 @@ bool Pump(Lane* lane, short fromEvents, short toEvents) {
 // Forks a process that holds `slave` as the controlling terminal of a new
 // session until this process ends.
 // Returns once the terminal is taken, so that no one else can take it first.
-bool HoldAsControllingTerminal(int slave) {
+bool HoldAsControllingTerminal(int slave, pid_t* holder) {
   int ready[2];
   if (pipe(ready) != 0) {
     return false;
@@ -126,6 +127,7 @@ bool HoldAsControllingTerminal(int slave) {
       pause();
     }
   }
+  *holder = child;
   close(ready[1]);
   char taken = 0;
   ssize_t got;
@@ -158,8 +160,21 @@ int main() {
     std::fprintf(stderr, "pty_pair: cannot make pseudo-terminals: %s\n", std::strerror(errno));
     return 1;
   }
-  if (!HoldAsControllingTerminal(a.slave) || !HoldAsControllingTerminal(b.slave)) {
-    std::fprintf(stderr, "pty_pair: cannot fork: %s\n", std::strerror(errno));
+  pid_t holders[2] = {-1, -1};
+  // Reaped here: the holders die with this process anyway, but an orphan
+  // is left to init, which in a container may never reap it.
+  const auto release = [&holders] {
+    for (const pid_t holder : holders) {
+      if (holder > 0) {
+        kill(holder, SIGKILL);
+        waitpid(holder, nullptr, 0);
+      }
+    }
+  };
+  if (!HoldAsControllingTerminal(a.slave, &holders[0]) ||
+      !HoldAsControllingTerminal(b.slave, &holders[1])) {
+    std::fprintf(stderr, "pty_pair: cannot take the terminals: %s\n", std::strerror(errno));
+    release();
     return 1;
   }
   std::printf("%s %s\n", a.path, b.path);
@@ -186,5 +201,6 @@ int main() {
       break;
     }
   }
+  release();
   return 0;
 }
