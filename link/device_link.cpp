@@ -45,10 +45,13 @@ bool DeviceLink::DescribeLastResult(char* text) const {
 }
 
 PortHandle DeviceLink::Open(const char* name) {
-  portSettings = UnitSettings();
+  const SerialSettings settings = UnitSettings();
   ResultCode code = QV5INVALIDHANDLEVALUE;
-  const PortHandle port = ports_.Open(name, portSettings, kUnitTimeouts, &code);
+  const PortHandle port = ports_.Open(name, settings, kUnitTimeouts, &code);
   lastResult = port == kNoPort ? code : QV5SUCCESS;
+  if (code != QV5INVALIDHANDLEVALUE) {
+    portSettings = settings;  // a port was there and was given them
+  }
   if (port != kNoPort) {
     // Adapters and units need a moment after DTR and RTS come up.
     clock_.SleepMs(300);

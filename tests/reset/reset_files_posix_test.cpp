@@ -1,5 +1,5 @@
-// Runs of the reset procedure where the files misbehave in ways only Linux
-// can stage: a lock held by another opener, a full disk, a short read.
+// Runs of the reset procedure with files that only Linux stages easily: a
+// lock held by another opener, a full disk, a short read, a huge sparse file.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -12,6 +12,15 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+
+TEST_F(ResetRun, APackageBeyondTwoGigabytesIsTooLargeNotWrappedAround) {
+  // Sparse: no disk used. (Windows C libraries cannot stage this size.)
+  PutPackage("");
+  fs::resize_file(dir_.path() / "ResetPack.qv5", 3ull << 30);
+  Run();
+  EXPECT_EQ(display.events[1], "message The ResetPack file is too large!!");
+  EXPECT_THAT(ports.opened, IsEmpty());
+}
 
 TEST_F(ResetRun, APackageShorterThanItsLengthStopsTheRunBeforeAnyPortIsOpened) {
   // Attribute files report a length of a page but hold a few bytes.

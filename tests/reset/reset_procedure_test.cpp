@@ -104,14 +104,6 @@ TEST_F(ResetRun, ATooLargePackageIsRefusedBeforeAnyPortIsOpened) {
   EXPECT_THAT(ports.opened, IsEmpty());
 }
 
-TEST_F(ResetRun, APackageBeyondTwoGigabytesIsTooLargeNotWrappedAround) {
-  PutPackage("");
-  fs::resize_file(dir_.path() / "ResetPack.qv5", 3ull << 30);  // sparse: no disk used
-  Run();
-  EXPECT_EQ(display.events[1], "message The ResetPack file is too large!!");
-  EXPECT_THAT(ports.opened, IsEmpty());
-}
-
 TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
   const std::string package = Package(458'751);
   PutPackage(package);
