@@ -7,14 +7,19 @@
 // A port is held exclusively: TIOCEXCL for other users' programs, and an
 // flock that even a second opener running as root respects.
 #include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -128,6 +133,27 @@ void SetModemLines(int fd, const SerialSettings& s) {
   }
 }
 
+// A device the user may not open is passed over like any port that does
+// not open, but a missing group membership is the usual reason a unit is
+// "not found" on Linux, so the user is told which device and what helps.
+void ReportNoPermission(const std::string& device) {
+  char target[PATH_MAX];
+  const char* shown = realpath(device.c_str(), target) != nullptr ? target : device.c_str();
+  // Serial devices belong to a group whose members may open them: dialout
+  // on Debian, but name the device's own where it has another.
+  std::string groupName = "dialout";
+  struct stat info {};
+  if (stat(shown, &info) == 0 && info.st_gid != 0) {
+    if (const group* owner = getgrgid(info.st_gid); owner != nullptr) {
+      groupName = owner->gr_name;
+    }
+  }
+  std::fprintf(stderr,
+               "pantoline: no permission to open %s: add your user to the %s group "
+               "(sudo usermod -aG %s $USER) and log in again\n",
+               shown, groupName.c_str(), groupName.c_str());
+}
+
 void CloseFd(int fd) {
   ioctl(fd, TIOCNXCL);
   close(fd);  // releases the flock as well
@@ -144,6 +170,9 @@ class PosixSerialPorts final : public SerialPorts {
     }
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+      if (errno == EACCES || errno == EPERM) {
+        ReportNoPermission(device);
+      }
       return kNoPort;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
