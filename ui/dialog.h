@@ -152,6 +152,9 @@ class Dialog {
   void UpdateData(bool saveAndValidate);
   // Repaints what has changed at once, without dispatching input.
   void UpdateWindow();
+  // Disabling the control that has the focus passes the focus on to the
+  // next tab stop first, so that the keyboard (Escape) still reaches the
+  // dialog.
   void EnableItem(int id, bool enable);
   bool IsIconic() const;
   // Sets the window's big or small icon.
