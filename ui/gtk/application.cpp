@@ -1,0 +1,62 @@
+// The application object and the program's entry on GTK 3.
+#include "ui/application.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "ui/gtk/toolkit.h"
+
+namespace pantoline::ui {
+namespace {
+
+Application* current = nullptr;
+
+// The executable's file name without folder and extension, taken from the
+// file the process runs, so that a renamed program is named by its new
+// name; from the command it was started with where that cannot be read.
+std::string ExecutableName(const char* argv0) {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  std::string file = length > 0 ? std::string(path, static_cast<std::size_t>(length))
+                                : std::string(argv0 != nullptr ? argv0 : "");
+  if (const auto slash = file.rfind('/'); slash != std::string::npos) {
+    file.erase(0, slash + 1);
+  }
+  if (const auto dot = file.rfind('.'); dot != std::string::npos && dot > 0) {
+    file.erase(dot);
+  }
+  return file;
+}
+
+}  // namespace
+
+Application::Application() { current = this; }
+
+Application::~Application() {
+  if (current == this) {
+    current = nullptr;
+  }
+}
+
+Application* Application::Current() { return current; }
+
+int Application::Run(int argc, char** argv) {
+  appName_ = ExecutableName(argc > 0 ? argv[0] : nullptr);
+  gtk::InitTrace();
+  if (!gtk_init_check(&argc, &argv)) {
+    std::fprintf(stderr, "%s: cannot open the display\n", appName_.c_str());
+    return 1;
+  }
+  InitInstance();  // false: the program ends, there is no loop of its own
+  return 0;
+}
+
+}  // namespace pantoline::ui
+
+int main(int argc, char** argv) {
+  pantoline::ui::Application* app = pantoline::ui::Application::Current();
+  return app != nullptr ? app->Run(argc, argv) : 1;
+}
