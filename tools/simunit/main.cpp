@@ -55,12 +55,16 @@ Misbehaviour (K counts the blocks of a transfer from 1):
   --never-ask             never ask for the package
   --nak-block K           NAK block K ...
   --nak-times N           ... N times before accepting it (default 1)
-  --lose-ack K            accept block K but lose its ACK, once
+  --lose-ack K            accept block K but lose its ACK, once (the block
+                          time-out's NAK then has the link send it again)
   --cancel-first          cancel (CAN CAN) instead of the first request
   --cancel-block K        cancel (CAN CAN) instead of answering block K
-  --ignore-eot N          leave the first N EOT unanswered
+  --ignore-eot N          leave the first N EOT unanswered (the block
+                          time-out's NAK asks for the next)
   --ignore-eot-always     never answer EOT
   --silent-block K        fall silent for good at block K, as if unplugged
+The link waits minutes for a request or an answer before it gives up, so
+--never-ask and --silent-block keep it busy for that long.
 
 The line:
   --line-rate             take in and send bytes no faster than 115200 baud
@@ -228,6 +232,8 @@ int main(int argc, char** argv) {
 
   // Blocked before the unit's thread starts, so that only the wait below
   // takes them: the thread is never interrupted in the middle of a pace.
+  // Blocked signals stay pending even where the shell that started the
+  // program in the background set SIGINT to be ignored.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
