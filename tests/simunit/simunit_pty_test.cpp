@@ -471,6 +471,20 @@ TEST_F(Program, PlacesItsLinksServesAndRemovesThemOnSigterm) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(dosdevices / "com3")));
 }
 
+TEST_F(Program, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
+  // What a shell script does to a program it starts in the background.
+  const auto previous = signal(SIGINT, SIG_IGN);
+  const std::string device = Run({"--port=1"});
+  signal(SIGINT, previous);
+  ASSERT_FALSE(device.empty()) << "no device path printed";
+  const fs::path link = fs::path(config_.path()) / "pantoline" / "ports" / "com1";
+  EXPECT_EQ(LinkTarget(link), device);
+
+  ASSERT_EQ(kill(pid_, SIGINT), 0);
+  EXPECT_EQ(WaitForExit(10'000), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
 TEST_F(Program, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
   const fs::path output = fs::path(config_.path()) / "received.bin";
   const std::string device =
