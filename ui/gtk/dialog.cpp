@@ -323,19 +323,7 @@ void gtk::ReleaseHeldInput() { Replay(); }
 
 // The platform's messages to the dialog's handlers.
 struct DialogDispatch {
-  // A command from a button, a key or the window's Close: to OnOK or
-  // OnCancel. Other buttons' commands are accepted and ignored.
-  static void Command(Dialog& dialog, int id) {
-    Trace("command %d %d", dialog.templateId_, id);
-    Handle(dialog, [&dialog, id] {
-      if (id == IDOK) {
-        dialog.OnOK();
-      } else if (id == IDCANCEL) {
-        dialog.OnCancel();
-      }
-    });
-  }
-
+  // A command of the window's menu (its Close too) to OnSysCommand.
   static void SysCommand(Dialog& dialog, unsigned command) {
     Trace("syscommand %d %u", dialog.templateId_, command);
     Handle(dialog, [&dialog, command] { dialog.OnSysCommand(command); });
@@ -357,6 +345,20 @@ struct DialogDispatch {
     } catch (const FileError& error) {
       dialog.MessageBox(error.what(), MessageStyle::kStop);
     }
+  }
+
+  // A command from a button or a key: to OnOK or OnCancel. Other buttons'
+  // commands are accepted and ignored.
+  static void Command(Dialog& dialog, int id) {
+    Trace("command %d %d", dialog.templateId_, id);
+    Handle(dialog, [&dialog, id] {
+      if (id == IDOK) {
+        dialog.OnOK();
+      } else if (id == IDCANCEL) {
+        dialog.OnCancel();
+      }
+    });
+    Trace("handled %d %d", dialog.templateId_, id);
   }
 
   static bool InitDialog(Dialog& dialog) { return dialog.OnInitDialog(); }
@@ -621,6 +623,7 @@ void DialogDispatch::TraceShown(Dialog& dialog) {
   if (w.menuButton != nullptr) {
     gtk::TraceGeometry("menubutton", dialog.templateId_, 0, w.menuButton);
   }
+  Trace("ready %d", dialog.templateId_);
 }
 
 // ---- Dialog ----------------------------------------------------------------------
@@ -651,7 +654,6 @@ int Dialog::DoModal() {
       if ((c.style & gtk::kTabStop) && control != nullptr && gtk_widget_get_visible(control) &&
           gtk_widget_is_sensitive(control)) {
         gtk_widget_grab_focus(control);
-        gtk_window_set_focus_visible(GTK_WINDOW(w.window), TRUE);
         break;
       }
     }
@@ -660,6 +662,9 @@ int Dialog::DoModal() {
     w.loop = g_main_loop_new(nullptr, FALSE);
     gtk_widget_show(w.window);
     gtk_window_present(GTK_WINDOW(w.window));
+    // Shows which control has the focus, as the platform's dialogs do
+    // from the start (GTK waits for the first key otherwise).
+    gtk_window_set_focus_visible(GTK_WINDOW(w.window), TRUE);
     PaintNow(w);
     DialogDispatch::TraceShown(*this);
     if (!w.ended) {
