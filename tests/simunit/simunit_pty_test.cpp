@@ -376,7 +376,7 @@ TEST_F(UnitOnCom1, AtLineRateNoTransferIsFasterThanTheLine) {
 
 // --- The program ----------------------------------------------------------------
 
-class Program : public ::testing::Test {
+class SimUnitProgram : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(config_.path().empty()); }
 
@@ -447,7 +447,7 @@ class Program : public ::testing::Test {
   int out_ = -1;
 };
 
-TEST_F(Program, PlacesItsLinksServesAndRemovesThemOnSigterm) {
+TEST_F(SimUnitProgram, PlacesItsLinksServesAndRemovesThemOnSigterm) {
   const fs::path ports = fs::path(config_.path()) / "pantoline" / "ports";
   const fs::path dosdevices = fs::path(config_.path()) / "wine" / "dosdevices";
   fs::create_directories(dosdevices);
@@ -471,7 +471,7 @@ TEST_F(Program, PlacesItsLinksServesAndRemovesThemOnSigterm) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(dosdevices / "com3")));
 }
 
-TEST_F(Program, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
+TEST_F(SimUnitProgram, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
   // What a shell script does to a program it starts in the background.
   const auto previous = signal(SIGINT, SIG_IGN);
   const std::string device = Run({"--port=1"});
@@ -485,7 +485,7 @@ TEST_F(Program, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
-TEST_F(Program, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
+TEST_F(SimUnitProgram, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
   const fs::path output = fs::path(config_.path()) / "received.bin";
   const std::string device =
       Run({"--port=1", "--checksum", "--once", "--output", output.string()});
@@ -505,7 +505,7 @@ TEST_F(Program, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(config_.path()) / "pantoline/ports/com1")));
 }
 
-TEST_F(Program, RefusesUnknownOptions) {
+TEST_F(SimUnitProgram, RefusesUnknownOptions) {
   Run({"--no-such-option"});
   EXPECT_EQ(WaitForExit(10'000), 2);
 }
