@@ -1,4 +1,4 @@
-// The application object and the program's entry on GTK 3.
+// The application object on GTK 3.
 #include "ui/application.h"
 
 #include <unistd.h>
@@ -55,8 +55,3 @@ int Application::Run(int argc, char** argv) {
 }
 
 }  // namespace pantoline::ui
-
-int main(int argc, char** argv) {
-  pantoline::ui::Application* app = pantoline::ui::Application::Current();
-  return app != nullptr ? app->Run(argc, argv) : 1;
-}

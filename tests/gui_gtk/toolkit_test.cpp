@@ -1,0 +1,185 @@
+// The GTK layer's window for the main dialog, looked at from inside while
+// it runs: what its template gives that the screen alone does not show
+// (the hidden controls and the combo box's items, focus and default, the
+// status line's kind and text colours, the window menu's items), and the
+// progress bar's range.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "reset/reset_display.h"
+#include "tests/gui_gtk/desktop.h"
+#include "ui/gtk/toolkit.h"
+#include "ui/reset_dialog.h"
+#include "ui/resource_ids.h"
+
+namespace pantoline::ui {
+namespace {
+
+// The main dialog with a look at its window once it is on the screen,
+// after which it ends.
+class ProbedResetDialog : public ResetDialog {
+ public:
+  std::function<void(ProbedResetDialog&)> probe;
+
+ protected:
+  bool OnInitDialog() override {
+    const bool focusFirst = ResetDialog::OnInitDialog();
+    // Runs in the modal loop, after the first frame.
+    g_idle_add(
+        +[](gpointer self) -> gboolean {
+          auto* dialog = static_cast<ProbedResetDialog*>(self);
+          dialog->probe(*dialog);
+          dialog->EndDialog(IDCANCEL);
+          return G_SOURCE_REMOVE;
+        },
+        this);
+    return focusFirst;
+  }
+};
+
+std::vector<std::string> ComboItems(GtkWidget* combo) {
+  std::vector<std::string> items;
+  GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
+  GtkTreeIter row;
+  for (gboolean more = gtk_tree_model_get_iter_first(model, &row); more; more = gtk_tree_model_iter_next(model, &row)) {
+    gchar* text = nullptr;
+    gtk_tree_model_get(model, &row, gtk_combo_box_get_entry_text_column(GTK_COMBO_BOX(combo)), &text, -1);
+    items.emplace_back(text != nullptr ? text : "");
+    g_free(text);
+  }
+  return items;
+}
+
+// The colour attributes of an entry's or a button's text, as "fg RRGGBB"
+// and "bg RRGGBB" in Pango's 16-bit channels cut to 8.
+std::vector<std::string> TextColours(GtkWidget* widget) {
+  PangoAttrList* list = nullptr;
+  if (GTK_IS_ENTRY(widget)) {
+    list = gtk_entry_get_attributes(GTK_ENTRY(widget));
+  } else if (GTK_IS_BUTTON(widget)) {
+    list = gtk_label_get_attributes(GTK_LABEL(gtk_bin_get_child(GTK_BIN(widget))));
+  } else if (GTK_IS_FRAME(widget)) {
+    list = gtk_label_get_attributes(GTK_LABEL(gtk_frame_get_label_widget(GTK_FRAME(widget))));
+  }
+  std::vector<std::string> colours;
+  if (list == nullptr) {
+    return colours;
+  }
+  PangoAttrIterator* it = pango_attr_list_get_iterator(list);
+  for (PangoAttrType type : {PANGO_ATTR_FOREGROUND, PANGO_ATTR_BACKGROUND}) {
+    if (PangoAttribute* attribute = pango_attr_iterator_get(it, type)) {
+      const PangoColor& c = reinterpret_cast<PangoAttrColor*>(attribute)->color;
+      char text[16];
+      std::snprintf(text, sizeof text, "%s %02X%02X%02X", type == PANGO_ATTR_FOREGROUND ? "fg" : "bg", c.red >> 8,
+                    c.green >> 8, c.blue >> 8);
+      colours.emplace_back(text);
+    }
+  }
+  pango_attr_iterator_destroy(it);
+  return colours;
+}
+
+class GtkToolkit : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    display_ = new testing::VirtualDisplay;
+    ready_ = display_->ok() && gtk_init_check(nullptr, nullptr);
+  }
+  static void TearDownTestSuite() {
+    delete display_;
+    display_ = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(ready_) << "no virtual display: is Xvfb installed?"; }
+
+  static testing::VirtualDisplay* display_;
+  static bool ready_;
+};
+
+testing::VirtualDisplay* GtkToolkit::display_ = nullptr;
+bool GtkToolkit::ready_ = false;
+
+TEST_F(GtkToolkit, MainDialogWindowFollowsItsTemplate) {
+  ProbedResetDialog dialog;
+  bool probed = false;
+  dialog.probe = [&probed](ProbedResetDialog& d) {
+    probed = true;
+    const Dialog::Window& w = *d.window();
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), "Lodestria - Reset Lodestria");
+
+    for (int id : {IDOK, IDCANCEL, IDC_STATUS, IDC_PROGRESS, IDC_INSTRUCTIONS}) {
+      ASSERT_NE(w.Control(id), nullptr) << id;
+      EXPECT_TRUE(gtk_widget_get_visible(w.Control(id))) << id;
+    }
+    for (int id : {IDC_PORTS, IDC_FILE, IDC_BROWSE}) {
+      ASSERT_NE(w.Control(id), nullptr) << id << " must exist";
+      EXPECT_FALSE(gtk_widget_get_visible(w.Control(id))) << id << " must never show";
+    }
+    std::vector<std::string> ports{"Scan Ports"};
+    for (int n = 1; n <= 18; ++n) {
+      ports.push_back("Com" + std::to_string(n));
+    }
+    EXPECT_EQ(ComboItems(w.Control(IDC_PORTS)), ports);
+
+    GtkWidget* reset = w.Control(IDOK);
+    EXPECT_TRUE(gtk_widget_has_focus(reset));
+    EXPECT_TRUE(gtk_widget_has_default(reset));
+
+    GtkWidget* status = w.Control(IDC_STATUS);
+    EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(status)));
+    EXPECT_FALSE(gtk_entry_get_has_frame(GTK_ENTRY(status)));
+    EXPECT_FLOAT_EQ(gtk_entry_get_alignment(GTK_ENTRY(status)), 0.5f);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(status)), ResetDialog::kGreeting);
+    // Red on light yellow for the status line, the platform's colours for
+    // every other control.
+    EXPECT_EQ(TextColours(status), (std::vector<std::string>{"fg FF0000", "bg FFFF64"}));
+    for (int id : {IDOK, IDCANCEL, IDC_INSTRUCTIONS}) {
+      EXPECT_TRUE(TextColours(w.Control(id)).empty()) << id;
+    }
+
+    // The window menu: its Close, then the About item after a separator.
+    ASSERT_NE(w.menu, nullptr);
+    GList* items = gtk_container_get_children(GTK_CONTAINER(w.menu));
+    ASSERT_EQ(g_list_length(items), 3u);
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(g_list_nth_data(items, 0))), "_Close");
+    EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(g_list_nth_data(items, 1)));
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(g_list_nth_data(items, 2))), "_About Pantoline...");
+    EXPECT_TRUE(gtk_menu_item_get_use_underline(GTK_MENU_ITEM(g_list_nth_data(items, 2))));
+    g_list_free(items);
+
+    // The bar counts in the range the reset gives it, staying inside it.
+    GtkProgressBar* bar = GTK_PROGRESS_BAR(w.Control(IDC_PROGRESS));
+    static_cast<ResetDisplay&>(d).SetProgressRange(4);
+    d.ShowProgress(1028 * 3);
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(status)), "3084 bytes Sent");
+    static_cast<ResetDisplay&>(d).SetProgressRange(2);
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
+    d.ShowProgress(-1);
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.0);
+  };
+
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_TRUE(probed);
+  EXPECT_EQ(dialog.window(), nullptr);
+}
+
+}  // namespace
+}  // namespace pantoline::ui
+
+// Under AddressSanitizer: fontconfig, which GTK loads, keeps its caches for
+// the life of the process and never frees them. Only this program's leak
+// check is told so; nothing of the program's own is suppressed.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+int main(int argc, char** argv) {
+  // No accessibility bus or settings daemon on the virtual display.
+  setenv("NO_AT_BRIDGE", "1", 1);
+  setenv("GSETTINGS_BACKEND", "memory", 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
