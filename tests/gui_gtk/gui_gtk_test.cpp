@@ -306,15 +306,15 @@ TEST_F(GtkProgram, AboutBoxOpensFromTheWindowMenuCentredOverTheDialogAndClosesWi
   ASSERT_TRUE(shot && mainOnScreen && aboutOnScreen);
   EXPECT_NEAR(aboutOnScreen->x + aboutOnScreen->width / 2, mainOnScreen->x + mainOnScreen->width / 2, 2);
   EXPECT_NEAR(aboutOnScreen->y + aboutOnScreen->height / 2, mainOnScreen->y + mainOnScreen->height / 2, 2);
-  // The icon (a yellow unit), the version text and OK.
+  // The icon (a unit in a blue case) at the left, then the text and OK.
   ASSERT_TRUE(about->controls.contains(1));
-  int iconYellow = 0;
+  int iconBlue = 0;
   for (int y = aboutOnScreen->y; y < aboutOnScreen->y + aboutOnScreen->height; ++y) {
     for (int x = aboutOnScreen->x; x < aboutOnScreen->x + aboutOnScreen->width / 4; ++x) {
-      iconYellow += shot->Pixel(x, y) == 0xFFFF00 ? 1 : 0;
+      iconBlue += shot->Pixel(x, y) == 0x0000FF ? 1 : 0;
     }
   }
-  EXPECT_GT(iconYellow, 150) << "no icon in the about box";
+  EXPECT_GT(iconBlue, 100) << "no icon in the about box";
 
   ASSERT_TRUE(Click(about->xid, about->controls.at(1)));
   ASSERT_TRUE(program->WaitForTrace("end 100 1"));
