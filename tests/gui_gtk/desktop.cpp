@@ -259,6 +259,8 @@ std::optional<ShownWindow> WaitForWindow(Process& program, int templateId) {
       window.controls[control] = box;
     } else if (what == "menubutton") {
       window.menuButton = box;
+    } else if (what == "closebutton") {
+      window.closeButton = box;
     }
   }
   return window;

@@ -94,6 +94,7 @@ struct ShownWindow {
   std::string xid;
   std::map<int, Box> controls;  // by identifier; window-relative; the last of several -1
   Box menuButton;
+  Box closeButton;  // the title bar's
 };
 
 // Reads the "shown <template> <xid>" line and the geometry lines after it.

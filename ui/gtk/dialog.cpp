@@ -500,6 +500,28 @@ GtkWidget* MakeControl(const gtk::ControlLayout& c) {
   return gtk_label_new(c.text);
 }
 
+// The title bar's Close button, which GTK keeps among the header bar's
+// own children.
+GtkWidget* FindCloseButton(GtkWidget* widget) {
+  if (GTK_IS_BUTTON(widget) && gtk_style_context_has_class(gtk_widget_get_style_context(widget), "close")) {
+    return widget;
+  }
+  if (!GTK_IS_CONTAINER(widget)) {
+    return nullptr;
+  }
+  GtkWidget* found = nullptr;
+  gtk_container_forall(
+      GTK_CONTAINER(widget),
+      [](GtkWidget* child, gpointer result) {
+        GtkWidget*& found = *static_cast<GtkWidget**>(result);
+        if (found == nullptr) {
+          found = FindCloseButton(child);
+        }
+      },
+      &found);
+  return found;
+}
+
 }  // namespace
 
 void DialogDispatch::Build(Dialog& dialog, GtkWindow* owner) {
@@ -622,6 +644,9 @@ void DialogDispatch::TraceShown(Dialog& dialog) {
   }
   if (w.menuButton != nullptr) {
     gtk::TraceGeometry("menubutton", dialog.templateId_, 0, w.menuButton);
+  }
+  if (GtkWidget* close = FindCloseButton(w.headerBar); close != nullptr) {
+    gtk::TraceGeometry("closebutton", dialog.templateId_, 0, close);
   }
   Trace("ready %d", dialog.templateId_);
 }
