@@ -1,0 +1,294 @@
+#!/bin/sh
+# e2e.sh CASE PROGRAM PROBE SIMUNIT ARTEFACTS
+#
+# One end-to-end case of the Windows program PROGRAM (Pantoline.exe) under
+# Wine, run in a working folder of its own:
+#   reset_success    RESET loads the package into the simulated unit on COM3
+#   missing_package  no ResetPack.qv5: one message box, captioned with the
+#                    executable's name (the program runs as Reset2.exe)
+#   unit_not_found   a unit on COM3 that never answers the greeting
+#   about_box        the About item of the system menu (commands 16 and 17)
+#   exit             EXIT, Escape and Close each end the program
+# PROBE is gui_probe.exe, which reads and drives the program's windows from
+# outside; SIMUNIT the simulated unit (a Linux program). Screenshots are
+# kept in ARTEFACTS, and so is the working folder of a case that failed.
+# Needs DISPLAY and WINEPREFIX, a prepared prefix: with_display.sh gives
+# both. Waits are long (minutes) so that a busy machine does not fail them.
+set -eu
+
+[ $# -eq 5 ] || { sed -n '2,17s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+case_name=$1
+program=$2
+probe_exe=$3
+simunit=$4
+artefacts=$5
+here=$(cd "$(dirname "$0")" && pwd)
+ports="$here/../wine/wine_prefix.sh"
+wine=${WINE:-wine}
+: "${WINEPREFIX:?e2e.sh needs WINEPREFIX}"
+: "${DISPLAY:?e2e.sh needs DISPLAY}"
+
+title='Lodestria - Reset Lodestria'
+greeting="Make sure the Lodestria is ON and CONNECTED.  Click 'RESET LODESTRIA' below."
+ports_list='Scan Ports,Com1,Com2,Com3,Com4,Com5,Com6,Com7,Com8,Com9,Com10,Com11,Com12,Com13,Com14,Com15,Com16,Com17,Com18'
+
+work=$(mktemp -d)
+app=
+sim=
+finish() {
+  status=$?
+  if [ $status -ne 0 ]; then
+    kept="$artefacts/$case_name-failed"
+    rm -rf "$kept"
+    mkdir -p "$kept"
+    import -window root "$kept/screen.png" 2>/dev/null || true
+  fi
+  if [ -n "$app" ]; then
+    kill "$app" 2>/dev/null || true
+  fi
+  if [ -n "$sim" ]; then
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+  fi
+  "$ports" clear "$WINEPREFIX" || true
+  if [ $status -ne 0 ]; then
+    cp -R "$work/." "$kept/" 2>/dev/null || true
+    echo "e2e.sh $case_name: the working folder and a screenshot are kept in $kept" >&2
+  fi
+  rm -rf "$work"
+}
+trap finish EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "e2e.sh $case_name: $*" >&2
+  exit 1
+}
+
+probe() {
+  "$wine" "$probe_exe" "$@"
+}
+
+# Compares a file with what is expected of it, given on standard input.
+expect_file() {  # FILE WHAT
+  cat >"$work/expected"
+  cmp -s "$work/expected" "$1" || {
+    diff -u "$work/expected" "$1" >&2 || true
+    fail "$2 differs from the expected (above: - expected, + actual)"
+  }
+}
+
+expect_output() {  # WHAT PROBE-ARGS...   (expected output on standard input)
+  what=$1
+  shift
+  probe "$@" >"$work/actual" || fail "gui_probe $*: failed"
+  expect_file "$work/actual" "$what"
+}
+
+# Starts the program in the working folder and waits for its dialog.
+start() {  # EXECUTABLE
+  (cd "$work" && exec "$wine" "$1") >"$work/program.out" 2>&1 &
+  app=$!
+  probe wait-window "$title" 120 || fail "the main dialog did not open"
+}
+
+# The dialog has gone and the process has ended, with status 0.
+expect_exit() {
+  probe wait-gone "$title" 120 || fail "the main dialog did not close"
+  code=0
+  wait "$app" || code=$?
+  app=
+  [ "$code" -eq 0 ] || fail "the program ended with status $code"
+}
+
+# The simulated unit, serving as COM3 of the prefix; no other COM port.
+start_unit() {  # SIMUNIT-OPTIONS...
+  "$simunit" "$@" >"$work/unit.out" 2>"$work/unit.err" &
+  sim=$!
+  tries=0
+  until [ -s "$work/unit.out" ]; do
+    tries=$((tries + 1))
+    if [ $tries -gt 300 ] || ! kill -0 "$sim" 2>/dev/null; then
+      cat "$work/unit.err" >&2
+      fail "the simulated unit did not start"
+    fi
+    sleep 0.1
+  done
+  "$ports" clear "$WINEPREFIX"
+  "$ports" link "$WINEPREFIX" 3 "$(head -n 1 "$work/unit.out")"
+}
+
+# The main dialog's controls in tab order, as the probe lists them.
+controls() {  # RESET-STATE RESET-DEFAULT EXIT-DEFAULT STATUS RANGE-UPPER
+  cat <<END
+1 Button visible $1 tabstop$2 "RESET LODESTRIA"
+2 Button visible enabled tabstop$3 "EXIT"
+1000 Edit visible enabled tabstop "$4"
+1001 msctls_progress32 visible enabled pos=0 range=0..$5
+-1 Button visible enabled "Lodestria Reset Progress"
+1005 Button visible enabled "<<Please follow these Instructions>>"
+1007 ComboBox hidden enabled tabstop items=$ports_list
+1004 Edit hidden enabled tabstop ""
+1003 Button hidden enabled tabstop "Browse"
+END
+}
+
+# A screenshot of the main dialog's area of the screen.
+screenshot() {  # NAME
+  mkdir -p "$artefacts"
+  rect=$(probe rect "$title") || fail "no window rectangle"
+  import -window root -crop "$rect" +repage "$artefacts/$1.png" ||
+    fail "the screenshot $1 could not be taken"
+  echo "e2e.sh $case_name: screenshot $artefacts/$1.png"
+}
+
+make_package() {  # BYTES
+  head -c "$1" /dev/urandom >"$work/ResetPack.qv5"
+}
+
+case $case_name in
+  reset_success)
+    # A package that ends inside a block, so that the unit also receives
+    # the pad byte after it.
+    make_package 40000
+    start_unit --once --output "$work/received.bin"
+    start "$program"
+    controls enabled ' default' '' "$greeting" 100 |
+      expect_output "the dialog at start" controls "$title"
+    echo 1 | expect_output "the focus at start" focus "$title"
+
+    started=$(date +%s)
+    probe click "$title" 1
+    probe wait-text "$title" 1000 "Lodestria Updated.  Click the EXIT button below." 300 ||
+      fail "the reset did not succeed"
+    ended=$(date +%s)
+    # 40000 bytes in units of 1028: the range ends at 38; the transfer's
+    # last report (-1) leaves the bar at 0.
+    controls disabled '' ' default' "Lodestria Updated.  Click the EXIT button below." 38 |
+      expect_output "the dialog after the reset" controls "$title"
+    echo 2 | expect_output "the focus after the reset" focus "$title"
+    screenshot reset_done
+
+    # The whole package arrived, followed by the pad byte 26 and zeros up
+    # to the end of its last 128-byte block.
+    wait "$sim" || fail "the simulated unit failed"
+    sim=
+    { cat "$work/ResetPack.qv5"; printf '\032'; head -c 63 /dev/zero; } >"$work/sent.bin"
+    cmp "$work/sent.bin" "$work/received.bin" || fail "the unit received other bytes"
+
+    # The minutes of the completion entry depend on how long the run took.
+    most=$(((ended - started + 1) / 60))
+    minutes=0
+    while :; do
+      printf 'PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    QV5SUCCESS: Successful - Current Port = \\\\.\\Com3\nSet Progress Function:: \n    QV5SUCCESS: Successful\nApp Load System:: \n    QV5SUCCESS: Successful\nCompleted in %d minutes \nPANTOLINE LOG COMPLETE \n' \
+        "$minutes" >"$work/expected.log"
+      cmp -s "$work/expected.log" "$work/ResetSystemLog.doc" && break
+      [ $minutes -lt $most ] || expect_file "$work/ResetSystemLog.doc" "the reset log" <"$work/expected.log"
+      minutes=$((minutes + 1))
+    done
+    cp "$work/ResetSystemLog.doc" "$work/first.log"
+
+    # RESET works once: its command, sent once more, is not acted on. The
+    # Close command posted behind it ends the program only after it.
+    probe command "$title" 1
+    probe syscommand "$title" 0xF060
+    expect_exit
+    cmp -s "$work/first.log" "$work/ResetSystemLog.doc" || fail "a second reset ran"
+    ;;
+
+  missing_package)
+    # Renamed, the program takes its new name as its message boxes' caption.
+    cp "$program" "$work/Reset2.exe"
+    printf 'the log of an earlier run\n' >"$work/ResetSystemLog.doc"
+    "$ports" clear "$WINEPREFIX"
+    start Reset2.exe
+    probe key "$title" Return
+
+    printf 'The ResetPack file could not be found!!\nicon=0\n' |
+      expect_output "the message box" message-box Reset2 120
+    # One box, owned by the dialog, which it disables while it is open.
+    printf '"Reset2" #32770 owner="%s" enabled=1\n"%s" #32770 owner="" enabled=0\n' \
+      "$title" "$title" | expect_output "the windows with the message box" windows
+    probe key Reset2 Return
+    probe wait-gone Reset2 120 || fail "the message box did not close"
+
+    probe wait-text "$title" 1000 "The ResetPack file not found. Please EXIT the program." 120 ||
+      fail "no status after the message box"
+    printf '"%s" #32770 owner="" enabled=1\n' "$title" |
+      expect_output "the windows after the message box" windows
+    controls disabled '' ' default' "The ResetPack file not found. Please EXIT the program." 100 |
+      expect_output "the dialog after the run" controls "$title"
+    printf 'PANTOLINE LOG INITIATED \n ResetPack was NOT found \n PANTOLINE LOG COMPLETE \n' |
+      expect_file "$work/ResetSystemLog.doc" "the reset log"
+
+    # Escape still ends the dialog after a run.
+    probe key "$title" Escape
+    expect_exit
+    ;;
+
+  unit_not_found)
+    make_package 3084
+    start_unit --greeting silent --verbose
+    start "$program"
+    # The RESET button's own notification, as the button sends it.
+    probe command "$title" 1
+    probe wait-text "$title" 1000 " Lodestria not found. Check your connections and try again." 300 ||
+      fail "the run did not end in the not-found course"
+    controls disabled '' ' default' " Lodestria not found. Check your connections and try again." 3 |
+      expect_output "the dialog after the run" controls "$title"
+    # The last name tried, COM32, does not exist: its open failed.
+    printf 'PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - Current Port = NOT FOUND\nPANTOLINE LOG COMPLETE \n' |
+      expect_file "$work/ResetSystemLog.doc" "the reset log"
+    probe click "$title" 2
+    expect_exit
+    # COM3 was opened and greeted: the unit heard the greeting and kept
+    # silent.
+    grep -q 'greeting: silent' "$work/unit.err" || fail "the unit on COM3 was never greeted"
+    ;;
+
+  about_box)
+    "$ports" clear "$WINEPREFIX"
+    start "$program"
+    for command in 16 17; do
+      probe syscommand "$title" $command
+      probe wait-window "About Pantoline" 120 || fail "command $command opened no about box"
+      printf '"About Pantoline" #32770 owner="%s" enabled=1\n"%s" #32770 owner="" enabled=0\n' \
+        "$title" "$title" | expect_output "the windows with the about box" windows
+      printf '%s\n' '-1 Static visible enabled icon' \
+        '-1 Static visible enabled "Pantoline Version 1.0"' \
+        '1 Button visible enabled tabstop default "OK"' |
+        expect_output "the about box" controls "About Pantoline"
+      if [ $command = 16 ]; then
+        screenshot about_box
+        probe click "About Pantoline" 1
+      else
+        probe key "About Pantoline" Return
+      fi
+      probe wait-gone "About Pantoline" 120 || fail "OK did not close the about box"
+      printf '"%s" #32770 owner="" enabled=1\n' "$title" |
+        expect_output "the windows after the about box" windows
+    done
+    probe key "$title" Escape
+    expect_exit
+    ;;
+
+  exit)
+    "$ports" clear "$WINEPREFIX"
+    start "$program"
+    probe click "$title" 2
+    expect_exit
+    start "$program"
+    probe key "$title" Escape
+    expect_exit
+    start "$program"
+    probe syscommand "$title" 0xF060
+    expect_exit
+    ;;
+
+  *)
+    fail "no such case"
+    ;;
+esac
+echo "e2e.sh $case_name: passed"
