@@ -39,7 +39,7 @@ int Application::Run(int argc, char** argv) {
   if (!InitInstance()) {
     return 0;
   }
-  MSG message;
+  MSG message{};
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
