@@ -29,19 +29,7 @@ fi
 # --- What is missing -------------------------------------------------------
 packages=(cmake g++ make pkg-config libgtk-3-dev)
 $headless && packages+=(xvfb xdotool imagemagick)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]} > 0)); then
-  say "installing ${missing[*]}"
-  sudo=()
-  ((EUID == 0)) || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >&2
-fi
+"$root/scripts/setup.sh" "${packages[@]}"
 
 # --- Build -------------------------------------------------------------------
 say "building in $build"

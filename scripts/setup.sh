@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Pantoline need,
 # only those that are missing: quick when everything is there already.
+# Given package names, it sees to those alone.
 set -euo pipefail
 
-packages=(
+packages=("$@")
+((${#packages[@]} > 0)) || packages=(
   cmake g++ make pkg-config                 # the Linux build
   libgtest-dev libgmock-dev googletest      # tests; the sources also build with MinGW
   libgtk-3-dev                              # the Linux desktop program
