@@ -12,8 +12,6 @@
 namespace pantoline::ui {
 namespace {
 
-Application* current = nullptr;
-
 // The executable's file name without folder and extension, taken from the
 // file the process runs, so that a renamed program is named by its new
 // name; from the command it was started with where that cannot be read.
@@ -32,16 +30,6 @@ std::string ExecutableName(const char* argv0) {
 }
 
 }  // namespace
-
-Application::Application() { current = this; }
-
-Application::~Application() {
-  if (current == this) {
-    current = nullptr;
-  }
-}
-
-Application* Application::Current() { return current; }
 
 int Application::Run(int argc, char** argv) {
   appName_ = ExecutableName(argc > 0 ? argv[0] : nullptr);

@@ -1,29 +1,10 @@
-// Application on plain Win32: the one global instance, registered by its
-// constructor, and the start-up that the entry runs.
+// Application on plain Win32: the start-up that the entry runs.
 #include "ui/application.h"
 
 #include "ui/win32/app_name.h"
 #include "ui/win32/win32.h"
 
 namespace pantoline::ui {
-
-namespace {
-
-// Constant-initialised, so that it is null before any constructor runs,
-// whatever the order of static initialisation.
-Application* current = nullptr;
-
-}  // namespace
-
-Application::Application() { current = this; }
-
-Application::~Application() {
-  if (current == this) {
-    current = nullptr;
-  }
-}
-
-Application* Application::Current() { return current; }
 
 int Application::Run(int argc, char** argv) {
   // The program has no command line.
