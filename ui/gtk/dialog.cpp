@@ -312,7 +312,11 @@ void ShowProgressRange(GtkWidget* bar, const ProgressRange& range) {
   const double fraction = range.upper > range.lower
                               ? static_cast<double>(range.position - range.lower) / (range.upper - range.lower)
                               : 0.0;
-  gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
+  // Setting a fraction lays out and redraws the bar even when it is the
+  // one shown, and the reset sets the same position for several blocks.
+  if (fraction != gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar))) {
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
+  }
 }
 
 }  // namespace
