@@ -6,12 +6,17 @@
 // runs inside RESET's), and the display operations it calls must show
 // their changes while it runs, yet the user's input must wait until it
 // returns, as it would in the platform's message queue. UpdateWindow
-// therefore runs the main loop only until the window's frame clock has
-// painted one frame, and meanwhile GDK's event handler is replaced by one
-// that passes everything but user input (exposure, configuration, focus)
-// on and holds the input aside. Once no command handler runs any more, the
-// held input is delivered in its order, before anything that came later.
+// therefore runs what the main loop has due, with GDK's event handler
+// replaced by one that passes everything but user input (exposure,
+// configuration, focus) on and holds the input aside, and then draws the
+// window's changes itself (see PaintNow). Once no command handler runs any
+// more, the held input is delivered in its order, before anything that
+// came later.
+#include <gdk/gdk.h>
 #include <gdk/gdkkeysyms.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -31,12 +36,17 @@ namespace {
 
 constexpr unsigned kCloseCommand = 0xF060;  // the window menu's Close item
 constexpr int kSystemIconSize = 32;
-// How long a repaint waits for a frame before it takes the frame clock as
-// stopped (a minimised window on some displays), after which repaints no
-// longer wait until a frame is painted again.
+// Main-loop iterations a repaint runs at most without waiting: enough for
+// the events and sources that are due, bounded so that a source that is
+// always ready cannot keep the repaint from returning.
+constexpr int kDueIterations = 50;
+// Layout rounds a repaint runs, a few as in the frame clock's layout phase.
+constexpr int kLayoutRounds = 4;
+// Where a repaint waits for the frame clock (see PaintNow): how long it
+// waits for a frame before it takes the clock as stopped (a minimised
+// window on some displays), after which repaints no longer wait until a
+// frame is painted again.
 constexpr guint kFrameWaitMs = 500;
-// Main-loop iterations a repaint runs when the frame clock has stopped.
-constexpr int kStalledIterations = 50;
 
 // ---- Input held while a command handler repaints -------------------------
 
@@ -136,24 +146,99 @@ void CountFrame(GdkFrameClock*, gpointer window) {
   ++static_cast<Dialog::Window*>(window)->framesPainted;
 }
 
-// Paints the window's pending changes and returns once the frame has
-// reached the display, holding user input aside meanwhile. Does nothing
-// for a window that is not on the screen.
-void PaintNow(Dialog::Window& w) {
-  if (held.holding || w.frameClock == nullptr || !gtk_widget_get_mapped(w.window)) {
-    return;
+bool OnScreen(const Dialog::Window& w) {
+  if (!gtk_widget_get_mapped(w.window)) {
+    return false;
+  }
+  const GdkWindowState state = gdk_window_get_state(gtk_widget_get_window(w.window));
+  return (state & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) == 0;
+}
+
+// Whether the display shows what is drawn into a window as soon as the
+// server has carried out the drawing, frame clock or not. On X11 it does:
+// GDK sends the drawing to the server as it happens. On Wayland a frame
+// reaches the compositor only when the frame clock commits it after its
+// paint, so there a repaint has to wait for the clock.
+bool DrawsOutsideFrames(GdkDisplay* display) {
+#ifdef GDK_WINDOWING_X11
+  return GDK_IS_X11_DISPLAY(display);
+#else
+  (void)display;
+  return false;
+#endif
+}
+
+// Dispatches what the main loop has due now at the display's priorities,
+// without waiting: the display's events (configuration, exposure, a change
+// of the window's state) and the frame clock's own frame once its time has
+// come, which keeps GTK's style transitions (a button fading to disabled)
+// going while a command handler runs. Work of lower priority (the
+// program's own idle work) waits until the handler returns, so that none
+// of it runs inside a repaint: the loop runs only while the most urgent
+// source that is ready is one of the display's.
+void RunDueSources() {
+  GMainContext* context = g_main_context_default();
+  if (!g_main_context_acquire(context)) {
+    return;  // another thread runs the loop
+  }
+  for (int i = 0; i < kDueIterations; ++i) {
+    gint mostUrgent = 0;
+    if (!g_main_context_prepare(context, &mostUrgent) || mostUrgent > GDK_PRIORITY_REDRAW) {
+      break;
+    }
+    g_main_context_iteration(context, FALSE);
+  }
+  g_main_context_release(context);
+}
+
+// Settles the window's layout, as showing a window or the frame clock's
+// layout phase does, and tells whether the window keeps its size. Like the
+// frame clock it takes a few rounds: allocating a widget may bring its
+// style up to date, and a changed style asks for another round (the
+// progress bar's when it empties or fills). A dialog's window is not
+// resizable, so GTK gives it exactly the size it asks for; a window that
+// asks for another size gets it from the window system later.
+bool SettleLayout(GtkWidget* window) {
+  for (int round = 0; round < kLayoutRounds; ++round) {
+    gtk_container_check_resize(GTK_CONTAINER(window));
+  }
+  GtkRequisition size;
+  gtk_widget_get_preferred_size(window, &size, nullptr);
+  return size.width == gtk_widget_get_allocated_width(window) &&
+         size.height == gtk_widget_get_allocated_height(window);
+}
+
+// Draws the window's invalid area at once, as its frame clock would at its
+// next frame, and tells whether it did. The clock paces frames to the
+// display's refresh (about 60 a second), far slower than the reset shows
+// its progress (a block every 11.6 ms at the line's rate), so waiting for
+// it would hold the transfer back. The area drawn is taken from the
+// window, so the clock's next frame finds nothing left to draw, and the
+// window's own double buffer means the screen never shows a half-drawn
+// frame. A window whose size is changing is left to the clock, which
+// draws it once it has its new size.
+bool DrawNow(Dialog::Window& w) {
+  if (!SettleLayout(w.window)) {
+    return false;
   }
   GdkWindow* surface = gtk_widget_get_window(w.window);
-  if (gdk_window_get_state(surface) & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) {
-    return;
+  cairo_region_t* invalid = gdk_window_get_update_area(surface);
+  if (invalid != nullptr) {
+    GdkDrawingContext* context = gdk_window_begin_draw_frame(surface, invalid);
+    gtk_widget_draw(w.window, gdk_drawing_context_get_cairo_context(context));
+    gdk_window_end_draw_frame(surface, context);
+    cairo_region_destroy(invalid);
   }
-  held.holding = true;
-  gdk_event_handler_set(HoldUserInput, nullptr, nullptr);
+  return true;
+}
 
+// Runs the main loop until the window's frame clock has painted a frame,
+// or until it has stopped painting (see kFrameWaitMs).
+void WaitForPaintedFrame(Dialog::Window& w) {
   const std::uint64_t target = w.framesPainted + 1;
   gdk_frame_clock_request_phase(w.frameClock, GDK_FRAME_CLOCK_PHASE_PAINT);
   if (w.frameClockStalled) {
-    for (int i = 0; i < kStalledIterations && w.framesPainted < target; ++i) {
+    for (int i = 0; i < kDueIterations && w.framesPainted < target; ++i) {
       if (!g_main_context_iteration(nullptr, FALSE)) {
         break;
       }
@@ -169,12 +254,33 @@ void PaintNow(Dialog::Window& w) {
     }
   }
   w.frameClockStalled = w.framesPainted < target;
+}
 
+// Paints the window's pending changes and returns once they have reached
+// the display, holding user input aside meanwhile. A window that is not on
+// the screen is not painted; it is painted as usual when it shows again.
+void PaintNow(Dialog::Window& w) {
+  if (held.holding || w.frameClock == nullptr || !gtk_widget_get_realized(w.window)) {
+    return;
+  }
+  GdkDisplay* display = gtk_widget_get_display(w.window);
+  held.holding = true;
+  gdk_event_handler_set(HoldUserInput, nullptr, nullptr);
+  if (DrawsOutsideFrames(display)) {
+    // The events first: they may have minimised, restored or uncovered
+    // the window since the last repaint.
+    RunDueSources();
+    if (OnScreen(w) && !DrawNow(w)) {
+      WaitForPaintedFrame(w);
+    }
+  } else if (OnScreen(w)) {
+    WaitForPaintedFrame(w);
+  }
   gdk_event_handler_set(DeliverEvent, nullptr, nullptr);
   held.holding = false;
-  // The frame's drawing has been carried out by the display server when
-  // this returns: what a screenshot shows next is this frame.
-  gdk_display_sync(gtk_widget_get_display(w.window));
+  // The drawing has been carried out by the display server when this
+  // returns: what a screenshot shows next is this repaint.
+  gdk_display_sync(display);
   ScheduleReplay();
 }
 
