@@ -1,12 +1,14 @@
 // The GTK layer's window for the main dialog, looked at from inside while
 // it runs: what its template gives that the screen alone does not show
 // (the hidden controls and the combo box's items, focus and default, the
-// status line's kind and text colours, the window menu's items), and the
-// progress bar's range.
+// status line's kind and text colours, the window menu's items), the
+// progress bar's range, and what a repaint leaves on the screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -83,6 +85,47 @@ std::vector<std::string> TextColours(GtkWidget* widget) {
   pango_attr_iterator_destroy(it);
   return colours;
 }
+
+// The pixels of `box` (screen coordinates) that differ between two
+// screenshots of the screen.
+int DifferingPixels(const testing::Screenshot& a, const testing::Screenshot& b, const testing::Box& box) {
+  int differing = 0;
+  for (int y = std::max(box.y, 0); y < std::min(box.y + box.height, a.height); ++y) {
+    for (int x = std::max(box.x, 0); x < std::min(box.x + box.width, a.width); ++x) {
+      differing += a.Pixel(x, y) != b.Pixel(x, y) ? 1 : 0;
+    }
+  }
+  return differing;
+}
+
+// GTK's and GDK's warnings and criticals while it lives, which the
+// toolkit otherwise only prints.
+class LogWatch {
+ public:
+  LogWatch() {
+    for (const char* domain : kDomains) {
+      handlers_.push_back(g_log_set_handler(
+          domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
+          +[](const gchar* domain, GLogLevelFlags, const gchar* message, gpointer self) {
+            static_cast<LogWatch*>(self)->messages.push_back(std::string(domain) + ": " + message);
+          },
+          this));
+    }
+  }
+  ~LogWatch() {
+    for (std::size_t i = 0; i < handlers_.size(); ++i) {
+      g_log_remove_handler(kDomains[i], handlers_[i]);
+    }
+  }
+  LogWatch(const LogWatch&) = delete;
+  LogWatch& operator=(const LogWatch&) = delete;
+
+  std::vector<std::string> messages;
+
+ private:
+  static constexpr const char* kDomains[] = {"Gtk", "Gdk"};
+  std::vector<guint> handlers_;
+};
 
 class GtkToolkit : public ::testing::Test {
  protected:
@@ -166,6 +209,48 @@ TEST_F(GtkToolkit, MainDialogWindowFollowsItsTemplate) {
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_TRUE(probed);
   EXPECT_EQ(dialog.window(), nullptr);
+}
+
+// The reset shows a status and then waits on the unit for seconds with no
+// main loop running: what UpdateWindow left on the screen is all the user
+// sees meanwhile. It must be the whole window as GTK itself draws it, with
+// no warning from GTK on the way, also after the bar has emptied (which
+// restyles the bar, so that laying out the window takes GTK more than one
+// round).
+TEST_F(GtkToolkit, StatusShownBeforeAPauseIsOnTheScreenDuringIt) {
+  ProbedResetDialog dialog;
+  LogWatch log;
+  bool probed = false;
+  dialog.probe = [&probed](ProbedResetDialog& d) {
+    probed = true;
+    const Dialog::Window& w = *d.window();
+    const auto onScreen = testing::WindowOnScreen(std::to_string(gtk::WindowXid(w.window)));
+    ASSERT_TRUE(onScreen);
+    const std::filesystem::path shots = PANTOLINE_ARTEFACTS;
+    std::filesystem::create_directories(shots);
+    const auto before = testing::TakeScreenshot(shots / "status-before-pause.png");
+
+    static_cast<ResetDisplay&>(d).SetProgressRange(2);
+    d.ShowProgress(2056);
+    d.ShowProgress(-1);
+    d.ShowStatus("...Lodestria NOT Found...");
+    // The pause: nothing runs in this program until the screenshot is in.
+    const auto during = testing::TakeScreenshot(shots / "status-during-pause.png");
+
+    // The same window drawn by GTK's own frame, from scratch.
+    gtk_widget_queue_draw(w.window);
+    gtk::WaitForFrame(w.window);
+    const auto drawnByGtk = testing::TakeScreenshot(shots / "status-drawn-by-gtk.png");
+
+    ASSERT_TRUE(before && during && drawnByGtk);
+    EXPECT_EQ(DifferingPixels(*during, *drawnByGtk, *onScreen), 0)
+        << "the window during the pause is not the window GTK draws";
+    EXPECT_GT(DifferingPixels(*before, *drawnByGtk, *onScreen), 0) << "the new status is not to be seen";
+  };
+
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_TRUE(probed);
+  EXPECT_EQ(log.messages, std::vector<std::string>{});
 }
 
 }  // namespace
