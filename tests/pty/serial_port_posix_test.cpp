@@ -16,30 +16,18 @@
 
 #include "link/device_link.h"
 #include "link/port_names_posix.h"
+#include "tests/support/temp_dir.h"
 
 namespace pantoline {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using testing::TempDir;
 
 std::int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-// A temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pantoline-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // A pseudo-terminal whose slave is pinned as com1 in a configuration
 // folder of the test's own; the test plays the unit on the master.
