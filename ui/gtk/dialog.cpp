@@ -512,29 +512,21 @@ struct DialogDispatch {
     Dialog::Window& w = *dialog.window_;
     RecordingColors dialogColors;
     dialog.OnCtlColor(dialogColors, 0);  // nothing of the dialog's own is text
-    for (auto& [widgetOfControl, applied] : w.colors) {
-      if (!gtk_widget_get_visible(widgetOfControl)) {
+    for (Dialog::Window::ControlEntry& control : w.controls) {
+      if (!gtk_widget_get_visible(control.widget)) {
         continue;
       }
-      int id = IDC_STATIC;
-      for (const auto& [controlId, control] : w.controls) {
-        if (control == widgetOfControl) {
-          id = controlId;
-        }
-      }
       RecordingColors chosen;
-      dialog.OnCtlColor(chosen, id);
+      dialog.OnCtlColor(chosen, control.id);
       // Applying queues another frame, so only a change is applied.
-      if (chosen.colors != applied) {
-        applied = chosen.colors;
-        ApplyTextColors(widgetOfControl, applied);
+      if (chosen.colors != control.colors) {
+        control.colors = chosen.colors;
+        ApplyTextColors(control.widget, control.colors);
       }
     }
-    w.paint = cr;
     paintContext.Begin(cr, widget);
     dialog.OnPaint();
     paintContext.End();
-    w.paint = nullptr;
     return FALSE;  // GTK draws the window and its controls
   }
 
@@ -706,8 +698,7 @@ void DialogDispatch::Build(Dialog& dialog, GtkWindow* owner) {
     if (c.style & gtk::kVisible) {
       gtk_widget_show(control);  // the rest exist but are never shown
     }
-    w.controls.emplace_back(c.id, control);
-    w.colors.emplace_back(control, gtk::TextColors{});
+    w.controls.push_back({c.id, control, {}});
   }
   // Tab moves through the tab stops in template order, as on the platform.
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -747,9 +738,9 @@ void DialogDispatch::TraceShown(Dialog& dialog) {
   }
   const Dialog::Window& w = *dialog.window_;
   Trace("shown %d %lu", dialog.templateId_, gtk::WindowXid(w.window));
-  for (const auto& [id, control] : w.controls) {
-    if (gtk_widget_get_visible(control)) {
-      gtk::TraceGeometry("control", dialog.templateId_, id, control);
+  for (const Dialog::Window::ControlEntry& control : w.controls) {
+    if (gtk_widget_get_visible(control.widget)) {
+      gtk::TraceGeometry("control", dialog.templateId_, control.id, control.widget);
     }
   }
   if (w.menuButton != nullptr) {

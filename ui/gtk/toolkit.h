@@ -81,10 +81,14 @@ struct Dialog::Window {
   GtkWidget* menuButton = nullptr;  // the window's own menu; null until it has items
   GtkWidget* menu = nullptr;
   GtkCssProvider* css = nullptr;  // sizes of this window's controls
-  // The controls in template order, by identifier (several may be -1).
-  std::vector<std::pair<int, GtkWidget*>> controls;
-  // Colours applied to the controls' text, as the handler last chose them.
-  std::vector<std::pair<GtkWidget*, gtk::TextColors>> colors;
+  // The controls in template order (several identifiers may be -1), with
+  // the colours applied to their text as the handler last chose them.
+  struct ControlEntry {
+    int id;
+    GtkWidget* widget;
+    gtk::TextColors colors;
+  };
+  std::vector<ControlEntry> controls;
   // Control objects bound to this window's controls: unbound again when
   // the window goes.
   std::vector<void**> bindings;
@@ -97,12 +101,11 @@ struct Dialog::Window {
   // them (a hidden window on some displays): then repaints do not wait.
   std::uint64_t framesPainted = 0;
   bool frameClockStalled = false;
-  cairo_t* paint = nullptr;  // while the window is drawn
 
   GtkWidget* Control(int id) const {
-    for (const auto& [controlId, widget] : controls) {
-      if (controlId == id) {
-        return widget;
+    for (const ControlEntry& control : controls) {
+      if (control.id == id) {
+        return control.widget;
       }
     }
     return nullptr;
