@@ -40,9 +40,9 @@ int PortNumber(std::string_view name) {
   return name[3] == '0' ? 0 : number;
 }
 
-std::string ConfigHome(const PortLookup& lookup) {
-  if (!lookup.configHome.empty()) {
-    return lookup.configHome;
+std::string ConfigHome(const std::string& given) {
+  if (!given.empty()) {
+    return given;
   }
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
     return xdg;
@@ -98,8 +98,7 @@ std::string ResolvePortDevice(const char* name, const PortLookup& lookup) {
   if (number == 0) {
     return {};
   }
-  if (const std::string config = ConfigHome(lookup); !config.empty()) {
-    const std::string pin = config + "/pantoline/ports/com" + std::to_string(number);
+  if (const std::string pin = PortPinPath(number, lookup.configHome); !pin.empty()) {
     struct stat info {};
     if (lstat(pin.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
       return pin;  // opening it follows the link; a dangling pin fails there
@@ -118,6 +117,11 @@ std::string ResolvePortDevice(const char* name, const PortLookup& lookup) {
     }
   }
   return {};
+}
+
+std::string PortPinPath(int number, const std::string& configHome) {
+  const std::string config = ConfigHome(configHome);
+  return config.empty() ? std::string() : config + "/pantoline/ports/com" + std::to_string(number);
 }
 
 }  // namespace pantoline

@@ -27,4 +27,9 @@ struct PortLookup {
 // of the form "\\.\ComN" (N from 1) or no device answers to it.
 std::string ResolvePortDevice(const char* name, const PortLookup& lookup = {});
 
+// Where the user pins COM`number`: <config>/pantoline/ports/comN, <config>
+// being `configHome`, else $XDG_CONFIG_HOME, else ~/.config. Empty when
+// none of them is known.
+std::string PortPinPath(int number, const std::string& configHome = {});
+
 }  // namespace pantoline

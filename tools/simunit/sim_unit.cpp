@@ -21,6 +21,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "link/port_names_posix.h"
+
 namespace pantoline::simunit {
 namespace {
 
@@ -69,19 +71,6 @@ std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
     }
   }
   return crc;
-}
-
-std::string ConfigHome(const std::string& given) {
-  if (!given.empty()) {
-    return given;
-  }
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    return xdg;
-  }
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    return std::string(home) + "/.config";
-  }
-  return {};
 }
 
 }  // namespace
@@ -700,13 +689,13 @@ bool PlaceLink(const std::filesystem::path& folder, const std::string& name,
 }  // namespace
 
 bool SimUnit::PlacePortLink(int n, const std::string& configHome, std::string* error) {
-  const std::string config = ConfigHome(configHome);
-  if (config.empty()) {
+  // Where the link looks for the user's pins, so that the two cannot drift.
+  const std::filesystem::path pin = PortPinPath(n, configHome);
+  if (pin.empty()) {
     *error = "no configuration folder: neither XDG_CONFIG_HOME nor HOME is set";
     return false;
   }
-  return PlaceLink(std::filesystem::path(config) / "pantoline" / "ports",
-                   "com" + std::to_string(n), devicePath_, &links_, error);
+  return PlaceLink(pin.parent_path(), pin.filename().string(), devicePath_, &links_, error);
 }
 
 bool SimUnit::PlaceWineLink(const std::string& prefix, int n, std::string* error) {
