@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "link/device_link.h"
+#include "reset/reset_procedure.h"
 #include "tools/simunit/sim_unit.h"
 
 namespace {
@@ -62,7 +63,6 @@ using pantoline::DeviceLink;
 using pantoline::ResultCode;
 namespace simunit = pantoline::simunit;
 
-constexpr std::int32_t kPackageSize = 458'751;  // the reset package's length
 constexpr double kLineBytesPerSecond = 11'520;  // 115200 baud, 10 bits a byte
 constexpr double kRatioGoal = 1.02;
 constexpr double kCpuGoalPercent = 2.0;
@@ -158,7 +158,7 @@ Exit status 0 when the package arrived intact and every goal was met.
 int main(int argc, char** argv) {
   simunit::Options options;
   options.lineRate = true;
-  std::int32_t size = kPackageSize;
+  std::int32_t size = pantoline::kPackageCapacity;  // the largest reset package
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     int value = 0;
