@@ -10,7 +10,6 @@ namespace pantoline::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 TEST_F(ResetRun, APackageBeyondTwoGigabytesIsTooLargeNotWrappedAround) {

@@ -73,16 +73,7 @@ class ResetRun : public ::testing::Test {
   ScriptedReceiver& UnitOnCom3(std::int64_t requestAfterMs = 1100) {
     ScriptedPort& port = ports.Add("\\\\.\\Com3");
     receiver_ = std::make_unique<ScriptedReceiver>(port);
-    port.peer = [this, requestAfterMs](ScriptedPort& p, std::span<const std::uint8_t> bytes) {
-      const Bytes line(bytes.begin(), bytes.end());
-      if (line == Line("SA-28")) {
-        p.Send(Line("SA-77"));
-      } else if (line == Line("QV5-3")) {
-        p.Send(Line("QV5-3"));
-        receiver_->Attach(p);
-        receiver_->Start('C', requestAfterMs);
-      }
-    };
+    AnswerLikeUnit(port, 0, receiver_.get(), requestAfterMs);
     return *receiver_;
   }
 

@@ -13,8 +13,10 @@ Bytes Line(std::string_view text) {
   return line;
 }
 
-void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs, ScriptedReceiver* receiver) {
-  port.peer = [replyDelayMs, receiver](ScriptedPort& p, std::span<const std::uint8_t> bytes) {
+void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs, ScriptedReceiver* receiver,
+                    std::int64_t requestAfterMs) {
+  port.peer = [replyDelayMs, receiver, requestAfterMs](ScriptedPort& p,
+                                                       std::span<const std::uint8_t> bytes) {
     const Bytes written(bytes.begin(), bytes.end());
     if (written == Line("SA-28")) {
       p.Send(Line("SA-77"), replyDelayMs);
@@ -24,9 +26,7 @@ void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs, ScriptedRecei
       p.Send(Line("QV5-3"), replyDelayMs);
       if (receiver != nullptr) {
         receiver->Attach(p);
-        // Past the sender's second of waiting for the echo, as a real
-        // receiver's first request would be.
-        receiver->Start('C', replyDelayMs + 1100);
+        receiver->Start('C', replyDelayMs + requestAfterMs);
       }
     }
   };

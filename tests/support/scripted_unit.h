@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <optional>
 #include <vector>
 
 #include "tests/support/scripted_ports.h"
@@ -16,10 +15,12 @@ Bytes Line(std::string_view text);
 
 // Makes `port` answer like a unit: "SA-28" with "SA-77" LF CR, and echo
 // "QV5-3" and "QV5-9" (text, LF, CR), each `replyDelayMs` after the command.
-// After "QV5-3", `receiver` (if given) takes over the line.
+// After "QV5-3", `receiver` (if given) takes over the line and asks for the
+// package `requestAfterMs` after the echo (by default just past the
+// sender's second of waiting for it, as a real receiver's first request).
 class ScriptedReceiver;
 void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs = 0,
-                    ScriptedReceiver* receiver = nullptr);
+                    ScriptedReceiver* receiver = nullptr, std::int64_t requestAfterMs = 1100);
 
 // An XModem receiver. Each write of the sender gets an answer: the next
 // entry of `script` while there is one (an empty entry: silence), else what
