@@ -16,7 +16,7 @@
 
 #include "link/device_link.h"
 #include "link/port_names_posix.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/config_home_posix.h"
 
 namespace pantoline {
 namespace {
@@ -38,19 +38,10 @@ class PtyPort : public ::testing::Test {
     const fs::path ports = config_.path() / "pantoline" / "ports";
     fs::create_directories(ports);
     fs::create_symlink(ttyname(slave_), ports / "com1");
-    const char* previous = std::getenv("XDG_CONFIG_HOME");
-    savedConfig_ = previous ? previous : "";
-    hadConfig_ = previous != nullptr;
-    setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
   }
 
   void TearDown() override {
     link_.reset();
-    if (hadConfig_) {
-      setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
     close(slave_);
     close(master_);
   }
@@ -79,12 +70,10 @@ class PtyPort : public ::testing::Test {
     return got;
   }
 
-  TempDir config_;
+  testing::ConfigHome config_;
   int master_ = -1;
   int slave_ = -1;  // held open by the test as well: termios stays inspectable
   std::unique_ptr<DeviceLink> link_;
-  std::string savedConfig_;
-  bool hadConfig_ = false;
 };
 
 TEST_F(PtyPort, OpenSetsRawEightNOneAt115200WhateverThePortHadBefore) {

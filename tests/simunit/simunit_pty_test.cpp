@@ -16,16 +16,14 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "link/device_link.h"
+#include "tests/support/config_home_posix.h"
 #include "tools/simunit/sim_unit.h"
 
 extern char** environ;
@@ -95,40 +93,8 @@ std::vector<std::int32_t> ProgressOf(int blocks) {
   return reports;
 }
 
-// A configuration folder of the test's own, with XDG_CONFIG_HOME pointing
-// at it for the test's length.
-class ConfigFolder {
- public:
-  ConfigFolder() {
-    std::string pattern = (fs::temp_directory_path() / "pantoline-simunit-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    }
-    if (const char* saved = std::getenv("XDG_CONFIG_HOME")) {
-      saved_ = saved;
-    }
-    setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
-  }
-  ~ConfigFolder() {
-    if (saved_) {
-      setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  std::optional<std::string> saved_;
-};
-
 class UnitOnCom1 : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(config_.path().empty()); }
-
   // Starts a unit with `options` and pins it as com1.
   void StartUnit(Options options) {
     unit_.reset();  // one unit at a time holds com1
@@ -168,7 +134,7 @@ class UnitOnCom1 : public ::testing::Test {
     return loaded;
   }
 
-  ConfigFolder config_;
+  testing::ConfigHome config_;
   std::unique_ptr<SimUnit> unit_;
 };
 
@@ -378,8 +344,6 @@ TEST_F(UnitOnCom1, AtLineRateNoTransferIsFasterThanTheLine) {
 
 class SimUnitProgram : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(config_.path().empty()); }
-
   void TearDown() override {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
@@ -442,19 +406,19 @@ class SimUnitProgram : public ::testing::Test {
     return ec ? std::string() : target.string();
   }
 
-  ConfigFolder config_;
+  testing::ConfigHome config_;
   pid_t pid_ = -1;
   int out_ = -1;
 };
 
 TEST_F(SimUnitProgram, PlacesItsLinksServesAndRemovesThemOnSigterm) {
-  const fs::path ports = fs::path(config_.path()) / "pantoline" / "ports";
-  const fs::path dosdevices = fs::path(config_.path()) / "wine" / "dosdevices";
+  const fs::path ports = config_.path() / "pantoline" / "ports";
+  const fs::path dosdevices = config_.path() / "wine" / "dosdevices";
   fs::create_directories(dosdevices);
   fs::create_symlink("some-other-port", dosdevices / "com3");
 
   const std::string device = Run({"--port", "1", "--config-home", config_.path(), "--wine-prefix",
-                                  (fs::path(config_.path()) / "wine").string(), "--wine-port=3"});
+                                  (config_.path() / "wine").string(), "--wine-port=3"});
   ASSERT_FALSE(device.empty()) << "no device path printed";
   EXPECT_EQ(LinkTarget(ports / "com1"), device);
   EXPECT_EQ(LinkTarget(dosdevices / "com3"), device) << "an existing comN is replaced";
@@ -477,7 +441,7 @@ TEST_F(SimUnitProgram, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
   const std::string device = Run({"--port=1"});
   signal(SIGINT, previous);
   ASSERT_FALSE(device.empty()) << "no device path printed";
-  const fs::path link = fs::path(config_.path()) / "pantoline" / "ports" / "com1";
+  const fs::path link = config_.path() / "pantoline" / "ports" / "com1";
   EXPECT_EQ(LinkTarget(link), device);
 
   ASSERT_EQ(kill(pid_, SIGINT), 0);
@@ -486,7 +450,7 @@ TEST_F(SimUnitProgram, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
 }
 
 TEST_F(SimUnitProgram, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
-  const fs::path output = fs::path(config_.path()) / "received.bin";
+  const fs::path output = config_.path() / "received.bin";
   const std::string device =
       Run({"--port=1", "--checksum", "--once", "--output", output.string()});
   ASSERT_FALSE(device.empty()) << "no device path printed";
@@ -498,11 +462,9 @@ TEST_F(SimUnitProgram, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
     EXPECT_EQ(link.LoadPackage(package.data(), 700), QV5SUCCESS);
   }
   EXPECT_EQ(WaitForExit(10'000), 0) << "the program should end after one transfer";
-  std::ifstream file(output, std::ios::binary);
-  const std::vector<std::uint8_t> written((std::istreambuf_iterator<char>(file)),
-                                          std::istreambuf_iterator<char>());
-  EXPECT_EQ(written, Expected(package));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(config_.path()) / "pantoline/ports/com1")));
+  const std::string written = testing::ReadFile(output);
+  EXPECT_EQ(std::vector<std::uint8_t>(written.begin(), written.end()), Expected(package));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(config_.path() / "pantoline/ports/com1")));
 }
 
 TEST_F(SimUnitProgram, RefusesUnknownOptions) {

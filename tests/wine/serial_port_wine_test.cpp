@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,18 +25,18 @@
 
 #include "link/device_link.h"
 #include "link/serial_port.h"
+#include "tests/support/scripted_ports.h"
 
 namespace pantoline {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::B;
+using testing::Bytes;
 using Steady = std::chrono::steady_clock;
 
 double MsSince(Steady::time_point start) {
   return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
 }
-
-Bytes B(const char* text) { return Bytes(text, text + std::strlen(text)); }
 
 bool UnderWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -1,0 +1,35 @@
+// A configuration folder of a Linux test's own, where port pins go.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace pantoline::testing {
+
+// Sets the environment variable `name` to `value` until destroyed, then
+// puts back what was there (or nothing).
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
+// A configuration folder of the test's own: XDG_CONFIG_HOME points at it
+// while it lives, so that port pins go there and nowhere else.
+class ConfigHome : public TempDir {
+ public:
+  ConfigHome() : env_("XDG_CONFIG_HOME", path().string()) {}
+
+ private:
+  ScopedEnv env_;
+};
+
+}  // namespace pantoline::testing
