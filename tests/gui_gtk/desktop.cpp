@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace pantoline::testing {
@@ -264,6 +266,28 @@ std::optional<ShownWindow> WaitForWindow(Process& program, int templateId) {
     }
   }
   return window;
+}
+
+std::optional<ShownMessageBox> WaitForMessageBox(Process& program) {
+  const auto line = program.WaitForTrace("message ");
+  const std::string_view prefix = "message ";
+  if (!line || line->size() <= prefix.size()) {
+    return std::nullopt;
+  }
+  const std::size_t xidEnd = line->find(' ', prefix.size());
+  if (xidEnd == std::string::npos) {
+    return std::nullopt;
+  }
+  return ShownMessageBox{line->substr(prefix.size(), xidEnd - prefix.size()), line->substr(xidEnd + 1)};
+}
+
+bool ClickMessageBoxOk(Process& program, const ShownMessageBox& box) {
+  const auto ok = program.WaitForTrace("control 0 1 ");
+  Box okBox;
+  return ok &&
+         std::sscanf(ok->c_str(), "control 0 1 %d %d %d %d", &okBox.x, &okBox.y, &okBox.width,
+                     &okBox.height) == 4 &&
+         Click(box.xid, okBox);
 }
 
 bool Click(const std::string& xid, const Box& box) {

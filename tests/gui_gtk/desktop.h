@@ -48,15 +48,11 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  bool started() const { return pid_ > 0; }
-
   // The next line on stdout (program output such as a device path).
   std::optional<std::string> StdoutLine(Seconds timeout);
   // Waits for the next stderr line "trace: <prefix>...", returning what
   // follows "trace: ", or nothing when the program ended or time ran out.
   std::optional<std::string> WaitForTrace(const std::string& prefix, Seconds timeout = kWindowWait);
-  // Every stderr line so far, in order.
-  const std::vector<std::string>& StderrLines() const { return stderrLines_; }
   // The trace lines so far, without "trace: ".
   std::vector<std::string> Traces() const;
   // Waits for the program to end and reads what it wrote until then.
@@ -99,6 +95,15 @@ struct ShownWindow {
 
 // Reads the "shown <template> <xid>" line and the geometry lines after it.
 std::optional<ShownWindow> WaitForWindow(Process& program, int templateId);
+
+// A message box, as its "message <xid> <style> <caption>" line gives it.
+struct ShownMessageBox {
+  std::string xid;
+  std::string styleAndCaption;  // "plain pantoline", "stop pantoline"
+};
+std::optional<ShownMessageBox> WaitForMessageBox(Process& program);
+// Clicks the OK button of the message box `box` (its "control 0 1" line).
+bool ClickMessageBoxOk(Process& program, const ShownMessageBox& box);
 
 // xdotool: a click in the middle of `box` of window `xid`; keys.
 bool Click(const std::string& xid, const Box& box);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -224,21 +223,16 @@ TEST_F(GtkProgram, MissingPackageShowsOneBoxNamedAfterTheProgramThenItsStatusAnd
 
   // RESET has the focus from the start: the space bar presses it.
   ASSERT_TRUE(Keys(dialog.xid, {"space"}));
-  const auto box = program->WaitForTrace("message ");
+  const auto box = WaitForMessageBox(*program);
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->substr(box->find(' ', 8) + 1), "plain lodestria-tool");
-  const std::string boxXid = box->substr(8, box->find(' ', 8) - 8);
-  EXPECT_EQ(WindowName(boxXid), "lodestria-tool");
+  EXPECT_EQ(box->styleAndCaption, "plain lodestria-tool");
+  EXPECT_EQ(WindowName(box->xid), "lodestria-tool");
   EXPECT_EQ(program->WaitForTrace("messagetext "), "messagetext The ResetPack file could not be found!!");
   TakeScreenshot(fs::path(PANTOLINE_ARTEFACTS) / "missing-package-box.png");
   // The status waits for the box.
   EXPECT_EQ(StatusTexts(*program), std::vector<std::string>{kGreeting});
 
-  const auto ok = program->WaitForTrace("control 0 1 ");
-  ASSERT_TRUE(ok);
-  Box okBox;
-  std::sscanf(ok->c_str(), "control 0 1 %d %d %d %d", &okBox.x, &okBox.y, &okBox.width, &okBox.height);
-  ASSERT_TRUE(Click(boxXid, okBox));
+  ASSERT_TRUE(ClickMessageBoxOk(*program, *box));
   ASSERT_TRUE(program->WaitForTrace(std::string("text 102 1000 ") + kNotFoundStatus));
 
   // Escape ends the program like EXIT; the log is complete by then.
@@ -261,9 +255,9 @@ TEST_F(GtkProgram, FileErrorLeavingTheResetIsShownInAStopBoxAndTheDialogCarriesO
 
   ASSERT_TRUE(Click(dialog.xid, dialog.controls.at(kReset)));
   for (const char* style : {"plain", "stop"}) {
-    const auto box = program->WaitForTrace("message ");
+    const auto box = WaitForMessageBox(*program);
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->substr(box->find(' ', 8) + 1), std::string(style) + " pantoline");
+    EXPECT_EQ(box->styleAndCaption, std::string(style) + " pantoline");
     const auto text = program->WaitForTrace("messagetext ");
     ASSERT_TRUE(text);
     if (std::string(style) == "stop") {
@@ -271,11 +265,7 @@ TEST_F(GtkProgram, FileErrorLeavingTheResetIsShownInAStopBoxAndTheDialogCarriesO
       EXPECT_NE(text->find("ResetSystemLog.doc"), std::string::npos) << *text;
       TakeScreenshot(fs::path(PANTOLINE_ARTEFACTS) / "file-error-box.png");
     }
-    const auto ok = program->WaitForTrace("control 0 1 ");
-    ASSERT_TRUE(ok);
-    Box okBox;
-    std::sscanf(ok->c_str(), "control 0 1 %d %d %d %d", &okBox.x, &okBox.y, &okBox.width, &okBox.height);
-    ASSERT_TRUE(Click(box->substr(8, box->find(' ', 8) - 8), okBox));
+    ASSERT_TRUE(ClickMessageBoxOk(*program, *box));
     ASSERT_TRUE(program->WaitForTrace("message closed"));
   }
 

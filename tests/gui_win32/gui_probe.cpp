@@ -32,14 +32,12 @@ constexpr char kUsage[] = R"(Usage: gui_probe COMMAND ARGS...
   wait-gone TITLE [S]          until no visible window TITLE exists
   controls TITLE               the window's controls in tab order
   focus TITLE                  the identifier of the focused control
-  text TITLE ID                a control's text
   wait-text TITLE ID TEXT [S]  until the control's text is TEXT
-  enabled TITLE ID             1 or 0
   rect TITLE                   the window's WIDTHxHEIGHT+X+Y on the screen
   message-box CAPTION [S]      waits for the message box CAPTION; prints
                                its text (line feeds as \n) and icon=0|1
   click TITLE ID               a left click on the control (mouse input)
-  key TITLE KEY                presses KEY (Return, Escape, Space) with the
+  key TITLE KEY                presses KEY (Return, Escape) with the
                                window in front (keyboard input)
   syscommand TITLE N           posts WM_SYSCOMMAND N to the window
   command TITLE ID             posts the control's BN_CLICKED command
@@ -84,8 +82,8 @@ bool TryText(HWND window, std::string* text) {
   return true;
 }
 
-std::string Text(HWND window, double seconds = kDefaultSeconds) {
-  const auto deadline = Deadline(seconds);
+std::string Text(HWND window) {
+  const auto deadline = Deadline(kDefaultSeconds);
   std::string text;
   while (!TryText(window, &text)) {
     if (Clock::now() > deadline) Fail("the window did not answer WM_GETTEXT in time");
@@ -284,7 +282,6 @@ void Key(HWND window, const std::string& name) {
   WORD key = 0;
   if (name == "Return") key = VK_RETURN;
   else if (name == "Escape") key = VK_ESCAPE;
-  else if (name == "Space") key = VK_SPACE;
   else Usage();
   // Keyboard input goes to the foreground window; with no window manager
   // nothing else brings the program's window there.
@@ -324,8 +321,6 @@ int main(int argc, char** argv) {
     ListControls(Window(argv[2]));
   } else if (command == "focus" && argc == 3) {
     std::printf("%d\n", FocusedControl(Window(argv[2])));
-  } else if (command == "text" && argc == 4) {
-    std::printf("%s\n", Escaped(Text(Control(Window(argv[2]), argv[3]))).c_str());
   } else if (command == "wait-text" && (argc == 5 || argc == 6)) {
     const HWND control = Control(Window(argv[2]), argv[3]);
     const auto deadline = Deadline(Seconds(argc, argv, 5));
@@ -334,8 +329,6 @@ int main(int argc, char** argv) {
       if (Clock::now() > deadline) Fail("the text is still \"" + Escaped(text) + "\"");
       Pause();
     }
-  } else if (command == "enabled" && argc == 4) {
-    std::printf("%d\n", IsWindowEnabled(Control(Window(argv[2]), argv[3])) ? 1 : 0);
   } else if (command == "rect" && argc == 3) {
     RECT rect;
     GetWindowRect(Window(argv[2]), &rect);

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "reset/file_error.h"
-#include "ui/about_dialog.h"
 #include "ui/application.h"
 #include "ui/dialog.h"
 #include "ui/reset_dialog.h"

@@ -59,6 +59,4 @@ for setting in Decorated Managed; do
   fi
 done
 
-status=0
-"$ports" run "$prefix" "$@" || status=$?
-exit $status
+"$ports" run "$prefix" "$@"
