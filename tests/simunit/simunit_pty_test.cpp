@@ -467,10 +467,5 @@ TEST_F(SimUnitProgram, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(config_.path() / "pantoline/ports/com1")));
 }
 
-TEST_F(SimUnitProgram, RefusesUnknownOptions) {
-  Run({"--no-such-option"});
-  EXPECT_EQ(WaitForExit(10'000), 2);
-}
-
 }  // namespace
 }  // namespace pantoline

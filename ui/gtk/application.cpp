@@ -33,6 +33,9 @@ std::string ExecutableName(const char* argv0) {
 
 int Application::Run(int argc, char** argv) {
   appName_ = ExecutableName(argc > 0 ? argv[0] : nullptr);
+  if (const std::optional<int> status = HandleCommandLine(argc, argv)) {
+    return *status;
+  }
   gtk::InitTrace();
   if (!gtk_init_check(&argc, &argv)) {
     std::fprintf(stderr, "%s: cannot open the display\n", appName_.c_str());
