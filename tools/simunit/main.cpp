@@ -22,8 +22,9 @@ using pantoline::simunit::SimUnit;
 constexpr char kHelp[] = R"(Usage: pantoline-simunit [OPTION]...
 Plays a Lodestria unit on a new pseudo-terminal. Prints the terminal's device
 path as the first line on standard output, then serves the link until SIGINT
-or SIGTERM (or, with --once, until one transfer has completed) and removes the
-links it placed. Options take their value as --name=VALUE or --name VALUE.
+or SIGTERM (or, with --once, until one transfer has completed), removes the
+links it placed and puts back those they replaced. Options take their value
+as --name=VALUE or --name VALUE.
 
 Where Pantoline finds the unit:
   --port N                place <config>/pantoline/ports/comN -> the device, so
@@ -32,7 +33,7 @@ Where Pantoline finds the unit:
                           ~/.config)
   --wine-prefix DIR       with --wine-port: place DIR/dosdevices/comN -> the
   --wine-port N           device, for Pantoline.exe under Wine
-                          (a comN already there is replaced)
+                          (a comN link already there is put back at the end)
 
 Command lines (text, LF, CR). MODE is normal, silent, wrong (lower case),
 split (two pieces) or late:
@@ -77,7 +78,7 @@ The line:
   --help                  this text
 
 By hand: start it with --verbose, then in another terminal
-  cat DEVICE | od -c &  printf 'SA-28\n\r' > DEVICE
+  head -c 7 DEVICE | od -c &  printf 'SA-28\n\r' > DEVICE
 shows the answer "SA-77\n\r".
 )";
 
