@@ -12,6 +12,8 @@ packages=("$@")
   g++-mingw-w64-x86-64                      # the Windows program
   wine wine64                               # runs the Windows program and its tests
   xvfb xauth xdotool imagemagick            # a virtual display, key presses, screenshots
+  desktop-file-utils appstream              # validate the desktop entry and metainfo
+  dpkg-dev file                             # cpack's Debian package: dependencies
 )
 
 missing=()
