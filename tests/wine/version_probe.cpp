@@ -62,8 +62,9 @@ int main(int argc, char** argv) {
     }
     FreeLibrary(exe);
   }
-  for (const char* part : {"level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+  for (const char* part :
+       {"level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", ">true</dpiAware>"}) {
     Expect(manifest.find(part) != std::string::npos, part, manifest.empty() ? "no manifest" : "");
   }
   if (faults == 0) {
