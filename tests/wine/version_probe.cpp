@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   }
   DWORD handle = 0;
   std::vector<char> info(GetFileVersionInfoSizeA(argv[1], &handle));
-  if (info.empty() || !GetFileVersionInfoA(argv[1], 0, static_cast<DWORD>(info.size()), info.data())) {
+  if (info.empty() ||
+      !GetFileVersionInfoA(argv[1], 0, static_cast<DWORD>(info.size()), info.data())) {
     std::printf("FAIL: %s has no version information\n", argv[1]);
     return 1;
   }

@@ -209,8 +209,8 @@ bool Take(Command* c, int id, const char* text) {
 // Nothing to run, or the status to exit with (0 after --help, 2 on a
 // usage error, reported).
 std::optional<int> Parse(int argc, char** argv, Command* c) {
-  if (auto status = pantoline::ParseCommandLine(
-          argc, argv, kOptions, kHelp, [c](int id, const char* value) { return Take(c, id, value); })) {
+  auto take = [c](int id, const char* value) { return Take(c, id, value); };
+  if (auto status = pantoline::ParseCommandLine(argc, argv, kOptions, kHelp, take)) {
     return status;
   }
   Options& o = c->options;
