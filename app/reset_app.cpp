@@ -16,6 +16,7 @@ ResetSystemLog.doc there.
 
   --help     print this text and exit
   --version  print the version and exit
+GTK's options, such as --display=DISPLAY, are taken as well.
 )";
 
 enum : int { kVersion = 256 };

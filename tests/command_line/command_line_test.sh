@@ -22,7 +22,7 @@ check "$pantoline" 0 out '^Usage: pantoline ' --help
 check "$pantoline" 0 out '^Pantoline 1\.0$' --version
 check "$pantoline" 2 err "unrecognized option '--bogus'" --bogus
 check "$pantoline" 2 err "unexpected argument 'extra'" --version extra
-check "$pantoline" 1 err 'cannot open the display'
+check "$pantoline" 1 err 'cannot open the display' --display=:65000
 check "$simunit" 0 out '^Usage: pantoline-simunit ' --port=3 --greeting split --once -h
 check "$simunit" 2 err 'bad value "x" for --port' --port x
 check "$simunit" 2 err 'go together' --wine-port 1
