@@ -13,7 +13,7 @@ packages=("$@")
   wine wine64                               # runs the Windows program and its tests
   xvfb xauth xdotool imagemagick            # a virtual display, key presses, screenshots
   desktop-file-utils appstream              # validate the desktop entry and metainfo
-  dpkg-dev file                             # cpack's Debian package: dependencies
+  dpkg-dev file unzip                       # check the .deb (dependencies) and the .zip
 )
 
 missing=()
