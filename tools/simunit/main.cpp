@@ -62,7 +62,9 @@ Misbehaviour (K counts the blocks of a transfer from 1):
   --ignore-eot N          leave the first N EOT unanswered (the block
                           time-out's NAK asks for the next)
   --ignore-eot-always     never answer EOT
-  --silent-block K        fall silent for good at block K, as if unplugged
+  --silent-block K        fall silent for good at block K
+  --vanish-block K        close the line for good at block K, as a pulled
+                          adapter does
 The link waits minutes for a request or an answer before it gives up, so
 --never-ask and --silent-block keep it busy for that long.
 
@@ -179,7 +181,8 @@ int Parse(int argc, char** argv, Command* c) {
         number("--lose-ack", &o.loseAckBlock, &bad) ||
         number("--cancel-block", &o.cancelBlock, &bad) ||
         number("--ignore-eot", &o.ignoreEot, &bad) ||
-        number("--silent-block", &o.silentBlock, &bad)) {
+        number("--silent-block", &o.silentBlock, &bad) ||
+        number("--vanish-block", &o.vanishBlock, &bad)) {
       if (bad) {
         std::fprintf(stderr, "pantoline-simunit: bad value \"%.*s\" for %.*s\n",
                      static_cast<int>(value.size()), value.data(), static_cast<int>(arg.size()),

@@ -423,7 +423,7 @@ class SimUnit::Engine {
       return;
     }
     const int ordinal = current_.blocksAccepted + 1;
-    if (o_.vanish == Options::Vanish::kBlock && ordinal == o_.vanishBlock) {
+    if (ordinal == o_.vanishBlock) {
       Vanish();
       return;
     }

@@ -61,11 +61,11 @@ struct Options {
   int cancelBlock = 0;        // cancels (CAN CAN) instead of answering block k
   int ignoreEot = 0;          // lets this many EOT go unanswered
   bool ignoreEotAlways = false;
-  int silentBlock = 0;        // at block k, falls silent for good (unplugged)
+  int silentBlock = 0;        // at block k, falls silent for good (present, but mute)
   // Vanishes: closes its end of the line for good, as a pulled adapter does,
-  // on the greeting, instead of its first request, on block vanishBlock,
-  // or on the first EOT.
-  enum class Vanish { kNever, kGreeting, kRequest, kBlock, kEot };
+  // on the greeting, instead of its first request, or on the first EOT;
+  // or on block k.
+  enum class Vanish { kNever, kGreeting, kRequest, kEot };
   Vanish vanish = Vanish::kNever;
   int vanishBlock = 0;
 
