@@ -97,8 +97,8 @@ class SerialPorts {
                           const SerialTimeouts& timeouts, ResultCode* code) = 0;
 
   // Reads up to `count` bytes under the port's time-outs. Returns the
-  // number placed in `buffer`: 0 when nothing arrived in time or the read
-  // failed.
+  // number placed in `buffer`: 0 when nothing arrived in time, the read
+  // failed, or the device is gone (then at once).
   virtual std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) = 0;
 
   // Writes `count` bytes with a single wait of at most 300 ms. Returns
@@ -109,8 +109,17 @@ class SerialPorts {
   //                                    cancelled before Write returns), or
   //                                    the wait failed
   //   QV5CREATEEVENTERROR (21)         no event for the call
-  //   QV5COMMANDNOTSENT (13)           refused outright, or no such port
+  //   QV5COMMANDNOTSENT (13)           refused outright, no such port, or
+  //                                    the device is gone (then at once)
+  // A write given up on (20, or its own time-out running out) discards
+  // what it had not sent yet: nothing of it goes out later.
   virtual ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) = 0;
+
+  // True once the device behind `port` has vanished (an adapter or unit
+  // pulled, the far end of a line closed), as the platform tells it apart
+  // from a quiet line; it stays true until Close. A present but silent
+  // device is never gone. False for kNoPort.
+  virtual bool Gone(PortHandle port) = 0;
 
   // Aborts pending operations and drops buffered bytes on the sides that
   // `flags` name. Harmless on kNoPort; the outcome is not reported.

@@ -6,6 +6,12 @@
 // write has a total time-out and, as on Windows, one wait of at most 300 ms.
 // A port is held exclusively: TIOCEXCL for other users' programs, and an
 // flock that even a second opener running as root respects.
+//
+// The device is gone (an adapter or unit pulled, the far end of a
+// pseudo-terminal closed) when a read or write fails with EIO, ENXIO or
+// ENODEV, or when poll reports POLLHUP or POLLERR; a quiet line only ever
+// times out. From then on the port answers at once: reads with nothing,
+// writes with a failure.
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
@@ -32,7 +38,10 @@ namespace {
 struct PosixPort {
   int fd;
   SerialTimeouts timeouts;
+  bool gone = false;
 };
+
+bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 PosixPort* FromHandle(PortHandle port) {
   return port == kNoPort ? nullptr : reinterpret_cast<PosixPort*>(port);
@@ -202,8 +211,8 @@ class PosixSerialPorts final : public SerialPorts {
   }
 
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
-    const PosixPort* p = FromHandle(port);
-    if (p == nullptr || count == 0) {
+    PosixPort* p = FromHandle(port);
+    if (p == nullptr || count == 0 || p->gone) {
       return 0;
     }
     const SerialTimeouts& t = p->timeouts;
@@ -222,22 +231,26 @@ class PosixSerialPorts final : public SerialPorts {
         continue;
       }
       if (got < 0 && errno != EAGAIN && errno != EINTR) {
-        break;  // the device is gone or failing
-      }
-      const short events = WaitFor(p->fd, POLLIN, deadline);
-      if (events == 0 || (events & (POLLERR | POLLNVAL))) {
+        p->gone = DeviceVanished(errno);
         break;
       }
-      if ((events & POLLHUP) && !(events & POLLIN)) {
-        break;  // the other end closed: nothing more will come
+      // Only polled once a read found nothing, so a hang-up here leaves
+      // nothing unread behind it.
+      const short events = WaitFor(p->fd, POLLIN, deadline);
+      if (events & (POLLHUP | POLLERR)) {
+        p->gone = true;
+        break;
+      }
+      if (events == 0 || (events & POLLNVAL)) {
+        break;
       }
     }
     return received;
   }
 
   ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
-    const PosixPort* p = FromHandle(port);
-    if (p == nullptr) {
+    PosixPort* p = FromHandle(port);
+    if (p == nullptr || p->gone) {
       return QV5COMMANDNOTSENT;
     }
     const SerialTimeouts& t = p->timeouts;
@@ -253,12 +266,22 @@ class PosixSerialPorts final : public SerialPorts {
         continue;
       }
       if (put < 0 && errno != EAGAIN && errno != EINTR) {
-        return sent == 0 ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
+        p->gone = DeviceVanished(errno);
+        return sent == 0 || p->gone ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
       }
       const std::int64_t deadline = std::min(totalDeadline, waitDeadline);
-      if (WaitFor(p->fd, POLLOUT, deadline) == 0) {
-        // The write's own time-out ends it like any finished write; only
-        // the single 300 ms wait running out first is a failure.
+      const short events = WaitFor(p->fd, POLLOUT, deadline);
+      if (events & (POLLHUP | POLLERR)) {
+        p->gone = true;
+        return QV5COMMANDNOTSENT;
+      }
+      if (events == 0) {
+        // Given up: what the kernel holds of this write must not go out
+        // later, after the link has moved on (as the purge of an abandoned
+        // write does on Windows). The write's own time-out ends it like any
+        // finished write; only the single 300 ms wait running out first is
+        // a failure.
+        tcflush(p->fd, TCOFLUSH);
         return totalDeadline <= waitDeadline ? QV5SUCCESS : QV5WAITFORSINGLEOBJECTERROR;
       }
     }
@@ -276,6 +299,11 @@ class PosixSerialPorts final : public SerialPorts {
     if (flags & (kPurgeTxAbort | kPurgeTxClear)) {
       tcflush(p->fd, TCOFLUSH);
     }
+  }
+
+  bool Gone(PortHandle port) override {
+    const PosixPort* p = FromHandle(port);
+    return p != nullptr && p->gone;
   }
 
   void Close(PortHandle port) override {

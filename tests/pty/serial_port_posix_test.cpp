@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/device_link.h"
 #include "link/port_names_posix.h"
@@ -154,6 +156,22 @@ TEST_F(PtyPort, WritesReachTheUnitAndPurgeDropsPendingInput) {
   link.PurgeInput();
   std::uint8_t buffer[9];
   EXPECT_EQ(link.ReadBytes(buffer, 9), 0u);
+}
+
+TEST_F(PtyPort, AWriteGivenUpOnSendsNothingMoreLater) {
+  DeviceLink& link = OpenLink();
+  const std::vector<std::uint8_t> big(1 << 20, 'x');  // far more than the line holds
+  const auto start = Clock::now();
+  EXPECT_EQ(link.WriteBytes(big.data(), static_cast<std::uint32_t>(big.size())),
+            QV5WAITFORSINGLEOBJECTERROR);
+  EXPECT_LT(MsSince(start), 1000);
+  // The unit starts reading again: it finds what its own receive buffer
+  // (4 KiB on a pseudo-terminal) took before the give-up, and nothing of
+  // what the write still held.
+  std::size_t arrived = UnitReceives().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  arrived += UnitReceives().size();
+  EXPECT_LE(arrived, 4096u) << "bytes of an abandoned write went out after it";
 }
 
 TEST_F(PtyPort, ASecondOpenerIsRefusedUntilTheFirstCloses) {

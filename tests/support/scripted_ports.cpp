@@ -112,12 +112,18 @@ PortHandle ScriptedPorts::Open(const char* name, const SerialSettings& settings,
 }
 
 std::uint32_t ScriptedPorts::Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) {
-  return At(port).Read(buffer, count);
+  ScriptedPort& p = At(port);
+  return p.gone ? 0 : p.Read(buffer, count);
 }
+
+bool ScriptedPorts::Gone(PortHandle port) { return port != kNoPort && At(port).gone; }
 
 ResultCode ScriptedPorts::Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) {
   ScriptedPort& p = At(port);
   log.push_back("write " + p.name() + " " + std::to_string(count));
+  if (p.gone) {
+    return QV5COMMANDNOTSENT;
+  }
   p.writes.emplace_back(buffer, buffer + count);
   if (p.peer) {
     // A copy: the peer may hand the line to another peer while it runs.

@@ -43,6 +43,9 @@ class ScriptedPort {
   ResultCode openResult = QV5SUCCESS;
   // What every Write reports.
   ResultCode writeResult = QV5SUCCESS;
+  // The device has vanished: reads return nothing at once, writes fail at
+  // once (13, not recorded), and Gone reports it.
+  bool gone = false;
 
   // Everything written, each call separately and all together.
   std::vector<Bytes> writes;
@@ -88,6 +91,7 @@ class ScriptedPorts final : public SerialPorts {
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override;
   ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override;
   void Purge(PortHandle port, unsigned flags) override;
+  bool Gone(PortHandle port) override;
   void Close(PortHandle port) override;
 
   // Ports open right now.

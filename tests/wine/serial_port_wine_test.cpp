@@ -351,6 +351,17 @@ TEST_F(SerialLine, AWriteTheLineCannotTakeIsCancelledAfter300Ms) {
   EXPECT_EQ(peer_->Receive(64), B("OK"));
 }
 
+TEST_F(SerialLine, AReadTheDriverNeverEndsIsGivenUpAfterItsBound) {
+  OpenPortOrFail();
+  // Without time-outs the driver would wait for a byte for ever.
+  COMMTIMEOUTS never{};
+  ASSERT_TRUE(SetCommTimeouts(AsHandle(port_), &never));
+  const auto start = Steady::now();
+  EXPECT_EQ(ReadPort(1).size(), 0u);
+  EXPECT_LT(MsSince(start), 3000) << "the read's bound is its total time-out (0) plus 1 s";
+  EXPECT_FALSE(ports_.Gone(port_));
+}
+
 TEST_F(SerialLine, ASecondOpenerIsRefused) {
   OpenPortOrFail();
   ResultCode code = -1;
