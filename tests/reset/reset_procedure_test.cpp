@@ -22,11 +22,13 @@ TEST_F(ResetRun, AMissingPackageEndsWithOneMessageBoxAndOpensNoPort) {
 
 TEST_F(ResetRun, AnAbsentUnitIsReportedAfterTheSearchAndTheFinishingPause) {
   PutPackage(Package(1027));
+  ports.accessAdvice = "no permission to open /dev/ttyUSB0: ...";  // a port passed over
   Run();
   EXPECT_THAT(display.events,
               ElementsAre("disable", "range 0", "status ...Attempting to locate the Lodestria...",
                           "status ...Lodestria NOT Found...",
-                          "status  Lodestria not found. Check your connections and try again."));
+                          "status  Lodestria not found. Check your connections and try again.",
+                          "message no permission to open /dev/ttyUSB0: ..."));
   // 2000 ms on "NOT Found", then FinishDownload's own second.
   EXPECT_EQ(display.statusTimes[2] - display.statusTimes[1], 3000);
   EXPECT_EQ(ports.opened.size(), 32u);
@@ -94,14 +96,23 @@ TEST_F(ResetRun, ElapsedMinutesKeepTheHours) {
   EXPECT_NE(Log().find("Completed in 61 minutes \n"), std::string::npos) << Log();
 }
 
-TEST_F(ResetRun, ATooLargePackageIsRefusedBeforeAnyPortIsOpened) {
-  PutPackage(Package(458'752));
-  Run();
-  EXPECT_THAT(display.events,
-              ElementsAre("disable", "message The ResetPack file is too large!!",
-                          "status The ResetPack file is too large. Please EXIT the program."));
-  EXPECT_EQ(Log(), std::string(kOpening) + "ResetPack is too large \n " + kClosing);
-  EXPECT_THAT(ports.opened, IsEmpty());
+TEST_F(ResetRun, ATooLargeOrEmptyPackageIsRefusedBeforeAnyPortIsOpened) {
+  struct Case {
+    std::size_t size;
+    const char* what;  // "too large", "empty"
+  };
+  for (const Case& c : {Case{458'752, "too large"}, Case{0, "empty"}}) {
+    SCOPED_TRACE(c.what);
+    display.events.clear();
+    PutPackage(Package(c.size));
+    Run();
+    const std::string what = c.what;
+    EXPECT_THAT(display.events,
+                ElementsAre("disable", "message The ResetPack file is " + what + "!!",
+                            "status The ResetPack file is " + what + ". Please EXIT the program."));
+    EXPECT_EQ(Log(), std::string(kOpening) + "ResetPack is " + what + " \n " + kClosing);
+    EXPECT_THAT(ports.opened, IsEmpty());
+  }
 }
 
 TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
@@ -112,17 +123,6 @@ TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
   EXPECT_EQ(display.events[1], "range 446");
   EXPECT_EQ(display.progress.rbegin()[1], 3584 * 128);
   EXPECT_EQ(std::string(unit.received.begin(), unit.received.begin() + 458'751), package);
-}
-
-TEST_F(ResetRun, AnEmptyPackageCountsAsFoundAndSendsOnlyTheEnd) {
-  PutPackage("");
-  ScriptedReceiver& unit = UnitOnCom3();
-  Run();
-  EXPECT_EQ(display.events[1], "range 0");
-  EXPECT_THAT(unit.blocks, IsEmpty());
-  EXPECT_EQ(unit.eots(), 1);
-  EXPECT_THAT(display.progress, ElementsAre(0, -1));
-  EXPECT_NE(Log().find("App Load System:: \n    QV5SUCCESS: Successful\n"), std::string::npos);
 }
 
 TEST_F(ResetRun, PackageBytesArriveUnchanged) {
