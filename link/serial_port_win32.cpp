@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "link/port_numbers_win32.h"
 #include "link/serial_port.h"
 
 namespace pantoline {
@@ -201,6 +202,10 @@ class Win32SerialPorts final : public SerialPorts {
     if (port != kNoPort) {
       CloseHandle(ToHandle(port));
     }
+  }
+
+  int ExtraPortNumbers(int* numbers, int capacity) override {
+    return ListedPortNumbersAbove32(numbers, capacity);
   }
 
  private:

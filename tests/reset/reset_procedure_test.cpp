@@ -1,5 +1,6 @@
 // Whole runs of the reset procedure: each course, its status texts and
 // pauses, its log byte for byte, and what becomes of the link.
+#include "reset/file_platform.h"
 #include "tests/reset/reset_run.h"
 
 namespace pantoline::testing {
@@ -123,6 +124,22 @@ TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
   EXPECT_EQ(display.events[1], "range 446");
   EXPECT_EQ(display.progress.rbegin()[1], 3584 * 128);
   EXPECT_EQ(std::string(unit.received.begin(), unit.received.begin() + 458'751), package);
+}
+
+TEST_F(ResetRun, OnlyAFileOnDiskOpensAsAPackage) {
+  // The null device: NUL anywhere on Windows; /dev/null on Linux, and under
+  // Wine when the working folder is on the drive that maps the Linux root.
+  for (const char* device : {"NUL", "/dev/null"}) {
+    std::FILE* opened = file_platform::OpenExclusiveForReading(device);
+    EXPECT_EQ(opened, nullptr) << device;
+    if (opened != nullptr) {
+      std::fclose(opened);
+    }
+  }
+  PutPackage("x");
+  std::FILE* package = file_platform::OpenExclusiveForReading("ResetPack.qv5");
+  ASSERT_NE(package, nullptr);
+  std::fclose(package);
 }
 
 TEST_F(ResetRun, PackageBytesArriveUnchanged) {
