@@ -152,8 +152,12 @@ WineRun RunUnderWine(const simunit::Options& options, const std::string& exe,
     std::fprintf(stderr, "pantoline-bench: %s\n", error.c_str());
     return run;
   }
+  // Wine's own messages only when asked for with WINEDEBUG (its channels
+  // with timestamps show where the time goes).
+  const char* debug = std::getenv("WINEDEBUG");
+  const bool traced = debug != nullptr && std::string_view(debug) != "-all";
   const std::string command = "WINEPREFIX='" + prefix + "' WINEDLLOVERRIDES='mscoree,mshtml=;mountmgr.sys=d' " +
-                              "wine '" + exe + "' " + std::to_string(size);
+                              "wine '" + exe + "' " + std::to_string(size) + (traced ? "" : " 2>/dev/null");
   if (std::FILE* output = popen(command.c_str(), "r")) {
     run.ran = std::fscanf(output, "found %d loaded %d seconds %lf", &run.found, &run.loaded,
                           &run.seconds) == 3;
