@@ -94,11 +94,13 @@ struct Measure {
   simunit::LineCounts startCounts, endCounts;
   std::int32_t lastCount = 0;
   int reports = 0;
+  pantoline::bench::BlockTimes blocks;
 };
 
 void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   auto* m = static_cast<Measure*>(context);
   ++m->reports;
+  m->blocks.Record(NowNs());
   if (bytes == 0) {
     m->startCounts = m->unit->Counts();
     m->startCpuNs = ThreadCpuNs();
@@ -137,6 +139,7 @@ struct WineRun {
   bool ran = false;
   int found = -1, loaded = -1;
   double seconds = 0;
+  double medianMs = 0;
   simunit::Transfer received;
 };
 
@@ -159,8 +162,8 @@ WineRun RunUnderWine(const simunit::Options& options, const std::string& exe,
   const std::string command = "WINEPREFIX='" + prefix + "' WINEDLLOVERRIDES='mscoree,mshtml=;mountmgr.sys=d' " +
                               "wine '" + exe + "' " + std::to_string(size) + (traced ? "" : " 2>/dev/null");
   if (std::FILE* output = popen(command.c_str(), "r")) {
-    run.ran = std::fscanf(output, "found %d loaded %d seconds %lf", &run.found, &run.loaded,
-                          &run.seconds) == 3;
+    run.ran = std::fscanf(output, "found %d loaded %d seconds %lf median %lf", &run.found,
+                          &run.loaded, &run.seconds, &run.medianMs) == 4;
     pclose(output);
   }
   if (run.ran && run.found == 0) {
@@ -289,6 +292,8 @@ int main(int argc, char** argv) {
   std::printf("  LoadPackage          %d%s\n", loaded, loaded == 0 ? " (success)" : " (FAILED)");
   std::printf("  wall time            %.3f s   XmodemSend from its start report (0) to its end report (-1)\n",
               wallS);
+  std::printf("  block and ACK        %.3f ms   median between progress reports; the line's own %.3f ms\n",
+              m.blocks.MedianMs(), 1000 * ((options.checksum ? 132 : 133) + 1) / kLineBytesPerSecond);
   std::printf("  bytes on the line    %llu   both directions, counted by the unit (%llu in, %llu out)\n",
               static_cast<unsigned long long>(lineBytes),
               static_cast<unsigned long long>(m.endCounts.received - m.startCounts.received),
@@ -319,6 +324,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("  wall time            %.3f s   Linux %.3f s\n", wine.seconds, wallS);
+    std::printf("  block and ACK        %.3f ms   Linux %.3f ms\n", wine.medianMs, m.blocks.MedianMs());
     std::printf("  ratio                %.4f    against the line-rate bound above%s; Linux %.4f\n",
                 wineRatio, sameBytes ? "" : " (NOT the same bytes: blocks were repeated)", ratio);
     std::printf("  package intact       %s   (%d blocks accepted, %d repeats, %d NAKs)\n",

@@ -2,9 +2,10 @@
 // Wine run. The benchmark starts it under Wine with the simulated unit on
 // COM1; it finds the unit and loads the benchmark's package with the link
 // of the Windows program, and prints one line:
-//   found F loaded L seconds S
+//   found F loaded L seconds S median M
 // F and L being FindDevice's and LoadPackage's results, S the time from
-// the transfer's start report (progress 0) to its end report (-1).
+// the transfer's start report (progress 0) to its end report (-1), M the
+// median time in ms between two progress reports.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,7 +18,16 @@ namespace {
 
 struct Span {
   LARGE_INTEGER start{}, end{};
+  pantoline::bench::BlockTimes blocks;
 };
+
+std::int64_t NowNs() {
+  LARGE_INTEGER now{}, frequency{};
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return now.QuadPart / frequency.QuadPart * 1'000'000'000 +
+         now.QuadPart % frequency.QuadPart * 1'000'000'000 / frequency.QuadPart;
+}
 
 void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   auto* span = static_cast<Span*>(context);
@@ -26,6 +36,7 @@ void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   } else if (bytes == -1) {
     QueryPerformanceCounter(&span->end);
   }
+  span->blocks.Record(NowNs());
 }
 
 }  // namespace
@@ -36,7 +47,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::vector<std::uint8_t> package = pantoline::bench::MakePackage(std::atoi(argv[1]));
-  Span span;
+  static Span span;
   pantoline::DeviceLink link;
   const pantoline::ResultCode found = link.FindDevice();
   pantoline::ResultCode loaded = -1;
@@ -48,6 +59,7 @@ int main(int argc, char** argv) {
   QueryPerformanceFrequency(&frequency);
   const double seconds =
       static_cast<double>(span.end.QuadPart - span.start.QuadPart) / static_cast<double>(frequency.QuadPart);
-  std::printf("found %d loaded %d seconds %.6f\n", found, loaded, seconds);
+  std::printf("found %d loaded %d seconds %.6f median %.4f\n", found, loaded, seconds,
+              span.blocks.MedianMs());
   return found == 0 && loaded == 0 ? 0 : 1;
 }
