@@ -7,12 +7,9 @@
 // A port is held exclusively: TIOCEXCL for other users' programs, and an
 // flock that even a second opener running as root respects.
 #include <fcntl.h>
-#include <grp.h>
-#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
