@@ -107,8 +107,9 @@ class DeviceLink {
 
   // --- Port discovery --------------------------------------------------
 
-  // Tries the candidate ports in order; the first that answers Handshake
-  // stays open in portHandle, connected is set, portName holds its name.
+  // Tries the candidate ports in order, then "\\.\COMn" for each number n
+  // above 32 that the ports' ExtraPortNumbers lists; the first that answers
+  // Handshake stays open in portHandle, connected is set, portName holds its name.
   // 0 when found; otherwise what the attempt on the last name left (2, 26,
   // 27, 28 or 29). A port already open is closed first.
   ResultCode FindDevice();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "link/result_code.h"
 
@@ -127,7 +128,27 @@ class SerialPorts {
 
   // Closes the port. The handle is invalid afterwards.
   virtual void Close(PortHandle port) = 0;
+
+  // The numbers above 32 of the serial ports the system lists (COM45 gives
+  // 45), ascending and without repeats, at most `capacity` of them placed
+  // in `numbers`; returns how many. The search tries them after its 32
+  // fixed names. A platform whose ports have no such numbers has none.
+  virtual int ExtraPortNumbers(int* numbers, int capacity) {
+    (void)numbers;
+    (void)capacity;
+    return 0;
+  }
+
+  // What the user can do about the first port that Open passed over since
+  // ClearAccessAdvice because the user may not open it: one line, no
+  // newline, naming the device. Empty when there was none, or when the
+  // platform gives no such advice. Valid until the next Open or clear.
+  virtual std::string_view AccessAdvice() const { return {}; }
+  virtual void ClearAccessAdvice() {}
 };
+
+// The most ports ExtraPortNumbers can list: COM33 to COM256.
+inline constexpr int kMaxExtraPorts = 224;
 
 // The operating system's serial ports. Lives as long as the process.
 SerialPorts& SystemSerialPorts();

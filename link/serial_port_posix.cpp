@@ -13,12 +13,9 @@
 // times out. From then on the port answers at once: reads with nothing,
 // writes with a failure.
 #include <fcntl.h>
-#include <grp.h>
-#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +26,7 @@
 #include <ctime>
 #include <string>
 
+#include "link/port_access_posix.h"
 #include "link/port_names_posix.h"
 #include "link/serial_port.h"
 
@@ -142,27 +140,6 @@ void SetModemLines(int fd, const SerialSettings& s) {
   }
 }
 
-// A device the user may not open is passed over like any port that does
-// not open, but a missing group membership is the usual reason a unit is
-// "not found" on Linux, so the user is told which device and what helps.
-void ReportNoPermission(const std::string& device) {
-  char target[PATH_MAX];
-  const char* shown = realpath(device.c_str(), target) != nullptr ? target : device.c_str();
-  // Serial devices belong to a group whose members may open them: dialout
-  // on Debian, but name the device's own where it has another.
-  std::string groupName = "dialout";
-  struct stat info {};
-  if (stat(shown, &info) == 0 && info.st_gid != 0) {
-    if (const group* owner = getgrgid(info.st_gid); owner != nullptr) {
-      groupName = owner->gr_name;
-    }
-  }
-  std::fprintf(stderr,
-               "pantoline: no permission to open %s: add your user to the %s group "
-               "(sudo usermod -aG %s $USER) and log in again\n",
-               shown, groupName.c_str(), groupName.c_str());
-}
-
 void CloseFd(int fd) {
   ioctl(fd, TIOCNXCL);
   close(fd);  // releases the flock as well
@@ -180,12 +157,15 @@ class PosixSerialPorts final : public SerialPorts {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       if (errno == EACCES || errno == EPERM) {
-        ReportNoPermission(device);
+        Advise(NoPermissionAdvice(device), true);
+      } else if (errno == EBUSY) {  // another user's program holds it (TIOCEXCL)
+        Advise(BusyAdvice(device), false);
       }
       return kNoPort;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
+      Advise(BusyAdvice(device), false);
       return kNoPort;
     }
     termios tty{};
@@ -195,6 +175,7 @@ class PosixSerialPorts final : public SerialPorts {
       return kNoPort;
     }
     ioctl(fd, TIOCEXCL);
+    RequestLowLatency(fd);
     const bool applied = BuildTermios(settings, &tty) && tcsetattr(fd, TCSANOW, &tty) == 0;
     if (applied) {
       SetModemLines(fd, settings);
@@ -314,6 +295,24 @@ class PosixSerialPorts final : public SerialPorts {
     CloseFd(p->fd);
     delete p;
   }
+
+  std::string_view AccessAdvice() const override { return accessAdvice_; }
+  void ClearAccessAdvice() override { accessAdvice_.clear(); }
+
+ private:
+  // A port passed over for want of permission or because another program
+  // holds it looks, to the search, like any port that does not open; but
+  // those are the usual reasons a unit is "not found" on Linux, so the user
+  // is told which device and what helps: on stderr, and for a permission,
+  // to the reset procedure as well.
+  void Advise(const std::string& advice, bool permission) {
+    std::fprintf(stderr, "pantoline: %s\n", advice.c_str());
+    if (permission && accessAdvice_.empty()) {
+      accessAdvice_ = advice;
+    }
+  }
+
+  std::string accessAdvice_;
 };
 
 }  // namespace

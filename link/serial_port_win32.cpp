@@ -1,9 +1,9 @@
-// Serial ports on Windows: overlapped I/O, one event per call.
+// Serial ports on Windows: overlapped I/O, one operation per call.
 //
-// Each Read and Write creates its own event, starts one overlapped
-// operation, waits for it and closes the event before returning, so that no
-// operation outlives the buffer and OVERLAPPED record of its call. The
-// port's time-outs end a read; a write gets one wait of 300 ms.
+// Each Read and Write starts one overlapped operation and waits for it
+// before returning, so that no operation outlives the buffer and
+// OVERLAPPED record of its call. The port's time-outs end a read; a write
+// gets one wait of 300 ms.
 //
 // Every wait is bounded, reads included: a driver that ignores the
 // time-outs, or never completes a read once its adapter is pulled, must not
@@ -34,6 +34,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "link/port_numbers_win32.h"
 #include "link/serial_port.h"
 
 namespace pantoline {
@@ -109,8 +110,25 @@ void AbandonPending(HANDLE port, OVERLAPPED* overlapped) {
   GetOverlappedResult(port, overlapped, &ignored, TRUE);
 }
 
-// Unnamed, manual-reset, not signalled: what an overlapped call signals.
-HANDLE NewCallEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+// The event an overlapped call signals: unnamed, manual-reset, one per
+// thread and kept for the thread's life (the system closes it with the
+// process). Reuse is safe: ReadFile and WriteFile reset it as they start,
+// and no operation outlives its call. A fresh event per call cost two more
+// system calls per block and acknowledgement; under Wine each is a round
+// trip to its server, about a tenth of a millisecond on the line's time.
+//
+// It is handed out with its low bit set, which the system ignores when it
+// looks the handle up: that bit keeps a call that completes at once from
+// also posting a completion packet, one more server request under Wine for
+// a port that never has a completion port.
+HANDLE CallEvent() {
+  thread_local HANDLE event = nullptr;
+  if (event == nullptr) {
+    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  return event == nullptr ? nullptr
+                          : reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(event) | 1);
+}
 
 bool DeviceVanished(DWORD error) {
   switch (error) {
@@ -174,7 +192,7 @@ class Win32SerialPorts final : public SerialPorts {
       return 0;
     }
     const HANDLE handle = ToHandle(port);
-    const HANDLE event = NewCallEvent();
+    const HANDLE event = CallEvent();
     if (event == nullptr) {
       SetCommMask(handle, 0);
       return 0;
@@ -189,11 +207,15 @@ class Win32SerialPorts final : public SerialPorts {
       NoteFailure(port);
     } else {
       // The port's read time-outs end the read; the bound only ends one
-      // the driver has lost.
-      const ULONGLONG deadline = GetTickCount64() + ReadBoundMs(handle, count);
-      DWORD wait = WAIT_TIMEOUT;
-      while (wait == WAIT_TIMEOUT && GetTickCount64() < deadline) {
-        wait = WaitForSingleObject(event, 300);
+      // the driver has lost, so it is looked up (one more system call)
+      // only once a first wait has run out.
+      const ULONGLONG start = GetTickCount64();
+      DWORD wait = WaitForSingleObject(event, 300);
+      if (wait == WAIT_TIMEOUT) {
+        const ULONGLONG deadline = start + ReadBoundMs(handle, count);
+        while (wait == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+          wait = WaitForSingleObject(event, 300);
+        }
       }
       if (wait == WAIT_OBJECT_0) {
         if (GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
@@ -205,7 +227,6 @@ class Win32SerialPorts final : public SerialPorts {
         AbandonPending(handle, &overlapped);
       }
     }
-    CloseHandle(event);
     if (result == 0 && !Gone(port)) {
       // Some drivers complete a pulled adapter's reads with nothing and
       // tell only when asked about the port.
@@ -222,7 +243,7 @@ class Win32SerialPorts final : public SerialPorts {
       return QV5COMMANDNOTSENT;
     }
     const HANDLE handle = ToHandle(port);
-    const HANDLE event = NewCallEvent();
+    const HANDLE event = CallEvent();
     if (event == nullptr) {
       SetCommMask(handle, 0);
       return QV5CREATEEVENTERROR;
@@ -246,7 +267,6 @@ class Win32SerialPorts final : public SerialPorts {
       AbandonPending(handle, &overlapped);
       result = QV5WAITFORSINGLEOBJECTERROR;
     }
-    CloseHandle(event);
     return result;
   }
 
@@ -270,6 +290,10 @@ class Win32SerialPorts final : public SerialPorts {
       Forget(port);
       CloseHandle(ToHandle(port));
     }
+  }
+
+  int ExtraPortNumbers(int* numbers, int capacity) override {
+    return ListedPortNumbersAbove32(numbers, capacity);
   }
 
  private:

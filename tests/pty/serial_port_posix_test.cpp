@@ -1,6 +1,8 @@
 // The Linux serial port on real pseudo-terminals, in real time.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +22,38 @@
 #include "link/device_link.h"
 #include "link/port_names_posix.h"
 #include "tests/support/config_home_posix.h"
+
+// A USB serial driver in place of the pseudo-terminal's for TIOCGSERIAL and
+// TIOCSSERIAL, which pseudo-terminals do not know: the test program is
+// linked with --wrap=ioctl, so the port layer's calls come here first.
+struct FakeSerialDriver {
+  bool knowsRequest = false;  // else both requests fail with ENOTTY
+  int flags = 0;              // what TIOCGSERIAL reports
+  int setFlags = -1;          // what TIOCSSERIAL was given; -1 if never called
+} gDriver;
+
+extern "C" int __real_ioctl(int fd, unsigned long request, ...);
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
+    if (!gDriver.knowsRequest) {
+      errno = ENOTTY;
+      return -1;
+    }
+    auto* serial = static_cast<serial_struct*>(argument);
+    if (request == TIOCGSERIAL) {
+      *serial = serial_struct{};
+      serial->flags = gDriver.flags;
+    } else {
+      gDriver.setFlags = serial->flags;
+    }
+    return 0;
+  }
+  return __real_ioctl(fd, request, argument);
+}
 
 namespace pantoline {
 namespace {
@@ -77,6 +112,23 @@ class PtyPort : public ::testing::Test {
   int slave_ = -1;  // held open by the test as well: termios stays inspectable
   std::unique_ptr<DeviceLink> link_;
 };
+
+TEST_F(PtyPort, OpenAsksTheDriverForLowLatencyAndOpensWhateverItSays) {
+  constexpr int kOther = 1 << 6;  // a flag of the driver's own, kept as it was
+  struct Case {
+    bool knows;
+    int flags;
+    int expectedSet;
+  };
+  for (const Case c : {Case{false, 0, -1}, Case{true, kOther, kOther | ASYNC_LOW_LATENCY},
+                       Case{true, ASYNC_LOW_LATENCY, -1}}) {
+    gDriver = {c.knows, c.flags, -1};
+    OpenLink();
+    EXPECT_EQ(gDriver.setFlags, c.expectedSet) << c.knows << " " << c.flags;
+    link_.reset();
+  }
+  gDriver = {};
+}
 
 TEST_F(PtyPort, OpenSetsRawEightNOneAt115200WhateverThePortHadBefore) {
   termios before{};
@@ -219,6 +271,9 @@ class PortLookupTest : public ::testing::Test {
     Uart("ttyS0", "4");
     Uart("ttyS1", "0");  // a possible port with no UART behind it
     Uart("ttyS12", "4");
+    Uart("ttyS2", "4");
+    fs::create_directories(fs::path(lookup_.sysTtyDir) / "console");
+    std::ofstream(fs::path(lookup_.sysTtyDir) / "console" / "active") << "tty0 ttyS2\n";
   }
 
   void Uart(const std::string& name, const std::string& type) {
@@ -242,7 +297,7 @@ TEST_F(PortLookupTest, CountsUsbThenAcmThenHardwareSerialPortsInNumericOrder) {
   EXPECT_EQ(Device("\\\\.\\Com3"), "ttyUSB10");
   EXPECT_EQ(Device("\\\\.\\COM4"), "ttyACM0");
   EXPECT_EQ(Device("\\\\.\\cOm5"), "ttyS0");
-  EXPECT_EQ(Device("\\\\.\\Com6"), "ttyS12");
+  EXPECT_EQ(Device("\\\\.\\Com6"), "ttyS12");  // ttyS2 is the kernel's console
   EXPECT_EQ(Device("\\\\.\\Com7"), "");
   EXPECT_EQ(Device("\\\\.\\COM32"), "");
 }

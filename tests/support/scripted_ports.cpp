@@ -80,6 +80,12 @@ int ScriptedPorts::openCount() const {
       std::count_if(ports_.begin(), ports_.end(), [](const auto& p) { return p->isOpen; }));
 }
 
+int ScriptedPorts::ExtraPortNumbers(int* numbers, int capacity) {
+  const int count = std::min(capacity, static_cast<int>(extraNumbers.size()));
+  std::copy_n(extraNumbers.begin(), count, numbers);
+  return count;
+}
+
 ScriptedPort& ScriptedPorts::At(PortHandle port) {
   if (port < 1 || port > static_cast<PortHandle>(ports_.size()) || !ports_[port - 1]->isOpen) {
     throw std::logic_error("the link used a port handle that is not open");

@@ -97,6 +97,12 @@ class ScriptedPorts final : public SerialPorts {
   // Ports open right now.
   int openCount() const;
 
+  // What ExtraPortNumbers and AccessAdvice give.
+  std::vector<int> extraNumbers;
+  std::string accessAdvice;
+  int ExtraPortNumbers(int* numbers, int capacity) override;
+  std::string_view AccessAdvice() const override { return accessAdvice; }
+
  private:
   ScriptedPort& At(PortHandle port);
 
