@@ -12,6 +12,7 @@ packages=("$@")
   g++-mingw-w64-x86-64                      # the Windows program
   wine wine64                               # runs the Windows program and its tests
   xvfb xauth xdotool imagemagick            # a virtual display, key presses, screenshots
+  weston                                    # a headless Wayland compositor for the GTK tests
 )
 
 missing=()

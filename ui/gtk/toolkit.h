@@ -4,7 +4,7 @@
 
 #include <gtk/gtk.h>
 
-#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +15,8 @@
 
 namespace pantoline::ui {
 namespace gtk {
+
+class ResetRun;
 
 // The images behind an Icon's handle: made once, never freed.
 struct IconImages {
@@ -54,15 +56,6 @@ unsigned long WindowXid(GtkWidget* window);
 // Traces `name`'s geometry in pixels relative to its toplevel window.
 void TraceGeometry(const char* what, int templateId, int id, GtkWidget* widget);
 
-// Input held aside while a command handler repaints (see dialog.cpp) is
-// delivered once the handler returns, or as soon as a modal loop opened
-// inside it takes input: this is the call such a loop makes first.
-void ReleaseHeldInput();
-
-// Runs the main loop until `window` has painted a frame (at most a few
-// seconds), then makes sure the display server has drawn it.
-void WaitForFrame(GtkWidget* window);
-
 // A modal message box with `text`, an OK button and, for kStop, a stop
 // icon. `owner` (may be null) is the window it belongs to: the box stays
 // above it and takes the input from it while open. Returns when closed.
@@ -92,15 +85,20 @@ struct Dialog::Window {
   // Control objects bound to this window's controls: unbound again when
   // the window goes.
   std::vector<void**> bindings;
-  GdkFrameClock* frameClock = nullptr;
-  gulong afterPaintHandler = 0;
   GMainLoop* loop = nullptr;
   int result = 0;
   bool ended = false;
-  // Frames painted so far, and whether the frame clock stopped delivering
-  // them (a hidden window on some displays): then repaints do not wait.
-  std::uint64_t framesPainted = 0;
-  bool frameClockStalled = false;
+  // The reset running beside the window, and the commands given meanwhile
+  // that wait for its end (window-menu commands and button commands).
+  std::unique_ptr<gtk::ResetRun> run;
+  struct HeldCommand {
+    bool system;
+    unsigned command;
+  };
+  std::vector<HeldCommand> held;
+
+  Window();
+  ~Window();
 
   GtkWidget* Control(int id) const {
     for (const ControlEntry& control : controls) {
