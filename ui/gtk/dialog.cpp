@@ -600,9 +600,9 @@ void Dialog::RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> 
   if (window_ == nullptr || window_->run != nullptr) {
     return;
   }
-  window_->run = std::make_unique<gtk::ResetRun>(display, std::move(reset), [this](std::exception_ptr escaped) {
-    DialogDispatch::RunFinished(*this, std::move(escaped));
-  });
+  window_->run = std::make_unique<gtk::ResetRun>(
+      display, window_->window, std::move(reset),
+      [this](std::exception_ptr escaped) { DialogDispatch::RunFinished(*this, std::move(escaped)); });
 }
 
 void Dialog::EnableItem(int id, bool enable) {

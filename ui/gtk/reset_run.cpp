@@ -15,9 +15,13 @@ GSourceFuncs kWakeFuncs = {
 
 }  // namespace
 
-ResetRun::ResetRun(ResetDisplay& target, std::function<void(ResetDisplay&)> reset,
+ResetRun::ResetRun(ResetDisplay& target, GtkWidget* window, std::function<void(ResetDisplay&)> reset,
                    std::function<void(std::exception_ptr)> finished)
-    : target_(target), finished_(std::move(finished)), wake_(g_source_new(&kWakeFuncs, sizeof(GSource))) {
+    : target_(target),
+      finished_(std::move(finished)),
+      wake_(g_source_new(&kWakeFuncs, sizeof(GSource))),
+      window_(window),
+      frameTick_(gtk_widget_add_tick_callback(window, &ResetRun::OnFrame, this, nullptr)) {
   g_source_set_callback(wake_, &ResetRun::Deliver, this, nullptr);
   g_source_set_ready_time(wake_, -1);
   g_source_attach(wake_, nullptr);
@@ -40,6 +44,7 @@ ResetRun::~ResetRun() {
   if (worker_.joinable()) {
     worker_.join();
   }
+  gtk_widget_remove_tick_callback(window_, frameTick_);
   g_source_destroy(wake_);
   g_source_unref(wake_);
 }
@@ -66,7 +71,24 @@ void ResetRun::OnProgress(void* context, std::int32_t bytes, std::int32_t serial
   run.progressPending_ = true;
   run.progressBytes_ = bytes;
   run.progressSerial_ = serial;
-  run.WakeLocked();
+}
+
+gboolean ResetRun::OnFrame(GtkWidget*, GdkFrameClock*, gpointer self) {
+  auto& run = *static_cast<ResetRun*>(self);
+  Call call{Kind::kProgress, {}};
+  {
+    std::lock_guard lock(run.mutex_);
+    // Queued calls go first, with the progress reported before them: the
+    // wake source carries them out.
+    if (!run.calls_.empty() || !run.progressPending_) {
+      return G_SOURCE_CONTINUE;
+    }
+    run.progressPending_ = false;
+    call.value = run.progressBytes_;
+    call.serial = run.progressSerial_;
+  }
+  run.Carry(call);
+  return G_SOURCE_CONTINUE;
 }
 
 void ResetRun::Post(Call call) {

@@ -1,13 +1,15 @@
 // A reset running on a worker thread beside the dialog's window. The
 // worker sees this object as its display; each call is handed over to the
 // main loop, where it reaches the dialog's own display in the order it was
-// made. Progress reports are coalesced to the latest one not yet shown, so
-// the transfer never waits for the window; a message box is shown on the
+// made. Progress reports are coalesced to the latest one not yet shown and
+// taken by the window once a frame, so that reporting neither waits nor
+// wakes the main thread, and the transfer never waits for the window; a
+// message box is shown on the
 // main thread while the worker waits for it to close. Nothing of the
 // window is touched on the worker.
 #pragma once
 
-#include <glib.h>
+#include <gtk/gtk.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -25,10 +27,11 @@ namespace pantoline::ui::gtk {
 class ResetRun final : public ResetDisplay {
  public:
   // Starts `reset` on a worker thread, with this object as its display.
-  // `target` is used on the main thread only. `finished` runs on the main
+  // `target` is used on the main thread only; `window` is the one whose
+  // frames show the progress, and outlives the run. `finished` runs on the main
   // thread once the worker has ended, with what escaped `reset`, if
   // anything; it may destroy this object.
-  ResetRun(ResetDisplay& target, std::function<void(ResetDisplay&)> reset,
+  ResetRun(ResetDisplay& target, GtkWidget* window, std::function<void(ResetDisplay&)> reset,
            std::function<void(std::exception_ptr)> finished);
   ~ResetRun() override;  // joins the worker
   ResetRun(const ResetRun&) = delete;
@@ -58,12 +61,15 @@ class ResetRun final : public ResetDisplay {
   void WakeLocked();
   // The main loop's side: carries out what has been handed over.
   static gboolean Deliver(gpointer self);
+  static gboolean OnFrame(GtkWidget*, GdkFrameClock*, gpointer self);
   void Carry(Call& call);
 
   ResetDisplay& target_;
   std::function<void(std::exception_ptr)> finished_;
   std::exception_ptr escaped_;
   GSource* wake_;  // dispatched on the main loop when the worker posts
+  GtkWidget* window_;
+  guint frameTick_;
 
   std::mutex mutex_;
   std::condition_variable answered_;
