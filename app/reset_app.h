@@ -8,6 +8,8 @@ namespace pantoline {
 
 class ResetApp : public ui::Application {
  public:
+  // --help and --version; Pantoline takes nothing else.
+  std::optional<int> HandleCommandLine(int argc, char** argv) override;
   bool InitInstance() override;
 };
 

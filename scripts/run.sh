@@ -2,10 +2,10 @@
 # Runs Pantoline on Linux against a simulated Lodestria unit.
 #
 # Installs the Debian packages it needs (only those missing), builds
-# pantoline and the simulated unit (build/release), makes a demonstration
-# package, starts the unit and pins it as COM1 through a configuration
-# folder of the run's own, and starts pantoline in a working folder that
-# holds the package.
+# pantoline and the simulated unit (build/release, the "release" preset of
+# CMakePresets.json), makes a demonstration package, starts the unit and
+# pins it as COM1 through a configuration folder of the run's own, and
+# starts pantoline in a working folder that holds the package.
 #
 # On a desktop (DISPLAY or WAYLAND_DISPLAY set) you press RESET LODESTRIA
 # and watch, then EXIT. Without one, pantoline runs on a virtual display:
@@ -33,8 +33,8 @@ $headless && packages+=(xvfb xdotool imagemagick)
 
 # --- Build -------------------------------------------------------------------
 say "building in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPANTOLINE_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target pantoline pantoline-simunit >/dev/null
+(cd "$root" && cmake --preset release >/dev/null &&
+  cmake --build --preset release -j "$(nproc)" --target pantoline pantoline-simunit >/dev/null)
 
 # --- The run's folders, the package and the unit --------------------------------
 run=$(mktemp -d "${TMPDIR:-/tmp}/pantoline-run.XXXXXX")

@@ -13,6 +13,8 @@ packages=("$@")
   wine wine64                               # runs the Windows program and its tests
   xvfb xauth xdotool imagemagick            # a virtual display, key presses, screenshots
   weston                                    # a headless Wayland compositor for the GTK tests
+  desktop-file-utils appstream              # validate the desktop entry and metainfo
+  dpkg-dev file unzip                       # check the .deb (dependencies) and the .zip
 )
 
 missing=()

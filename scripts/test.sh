@@ -9,16 +9,17 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 
 jobs=$(nproc)
-cmake -S . -B build/linux -DPANTOLINE_SANITIZE=ON &&
-  cmake --build build/linux -j "$jobs" &&
-  cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake &&
-  cmake --build build/windows -j "$jobs" || exit 1
+# The configurations are CMakePresets.json's: build/linux-sanitize, build/windows.
+cmake --preset linux-sanitize &&
+  cmake --build --preset linux-sanitize -j "$jobs" &&
+  cmake --preset windows &&
+  cmake --build --preset windows -j "$jobs" || exit 1
 
 passed=0
 failed=0
 skipped=0
 status=0
-for build in linux windows; do
+for build in linux-sanitize windows; do
   log=build/$build/ctest-output.txt
   ctest --test-dir "build/$build" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
   ((PIPESTATUS[0] == 0)) || status=1

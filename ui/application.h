@@ -5,6 +5,7 @@
 // InitInstance; when that returns false the program ends.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace pantoline::ui {
@@ -21,6 +22,14 @@ class Application {
 
   // The one application object, or nullptr before it is constructed.
   static Application* Current();
+
+  // Reads the command line before the toolkit starts, so that it works
+  // without a display. Returns the status to end the program with at
+  // once, or nothing to go on. The Windows program has no command line
+  // and never asks.
+  virtual std::optional<int> HandleCommandLine(int /*argc*/, char** /*argv*/) {
+    return std::nullopt;
+  }
 
   // The program's start-up work. False: end the program (no message loop
   // of the toolkit's own follows).

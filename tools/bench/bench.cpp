@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
 #include "link/device_link.h"
 #include "reset/reset_procedure.h"
 #include "tools/simunit/sim_unit.h"
@@ -159,30 +160,33 @@ int main(int argc, char** argv) {
   simunit::Options options;
   options.lineRate = true;
   std::int32_t size = pantoline::kPackageCapacity;  // the largest reset package
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    int value = 0;
-    auto numberAfter = [&] {
-      if (i + 1 >= argc) {
-        return false;
-      }
-      const std::string_view text = argv[++i];
-      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-      return ec == std::errc() && end == text.data() + text.size() && value >= 0;
-    };
-    if (arg == "--help") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    } else if (arg == "--checksum") {
+  enum : int { kChecksum = 256, kReplyDelayMs, kSize };
+  constexpr pantoline::CommandOption kOptions[] = {
+      {"reply-delay-ms", true, kReplyDelayMs},
+      {"checksum", false, kChecksum},
+      {"size", true, kSize},
+  };
+  auto take = [&](int id, const char* text) {
+    if (id == kChecksum) {
       options.checksum = true;
-    } else if (arg == "--reply-delay-ms" && numberAfter()) {
-      options.replyDelayUs = value * 1000;
-    } else if (arg == "--size" && numberAfter()) {
+      return true;
+    }
+    const std::string_view digits = text;
+    int value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size() || value < 0) {
+      std::fprintf(stderr, "pantoline-bench: bad value \"%s\"; see --help\n", text);
+      return false;
+    }
+    if (id == kSize) {
       size = value;
     } else {
-      std::fprintf(stderr, "pantoline-bench: bad argument %s; see --help\n", argv[i]);
-      return 2;
+      options.replyDelayUs = value * 1000;
     }
+    return true;
+  };
+  if (const auto status = pantoline::ParseCommandLine(argc, argv, kOptions, kHelp, take)) {
+    return *status;
   }
 
   // The unit is pinned as com1 in a configuration folder of the run's own,

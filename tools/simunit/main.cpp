@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/command_line.h"
 #include "tools/simunit/sim_unit.h"
 
 namespace {
@@ -20,8 +22,9 @@ using pantoline::simunit::SimUnit;
 constexpr char kHelp[] = R"(Usage: pantoline-simunit [OPTION]...
 Plays a Lodestria unit on a new pseudo-terminal. Prints the terminal's device
 path as the first line on standard output, then serves the link until SIGINT
-or SIGTERM (or, with --once, until one transfer has completed) and removes the
-links it placed. Options take their value as --name=VALUE or --name VALUE.
+or SIGTERM (or, with --once, until one transfer has completed), removes the
+links it placed and puts back those they replaced. Options take their value
+as --name=VALUE or --name VALUE.
 
 Where Pantoline finds the unit:
   --port N                place <config>/pantoline/ports/comN -> the device, so
@@ -30,7 +33,7 @@ Where Pantoline finds the unit:
                           ~/.config)
   --wine-prefix DIR       with --wine-port: place DIR/dosdevices/comN -> the
   --wine-port N           device, for Pantoline.exe under Wine
-                          (a comN already there is replaced)
+                          (a comN link already there is put back at the end)
 
 Command lines (text, LF, CR). MODE is normal, silent, wrong (lower case),
 split (two pieces) or late:
@@ -75,7 +78,7 @@ The line:
   --help                  this text
 
 By hand: start it with --verbose, then in another terminal
-  cat DEVICE | od -c &  printf 'SA-28\n\r' > DEVICE
+  head -c 7 DEVICE | od -c &  printf 'SA-28\n\r' > DEVICE
 shows the answer "SA-77\n\r".
 )";
 
@@ -108,126 +111,123 @@ struct Command {
   int nakTimes = 1;
 };
 
-// Returns 0 to run, 1 after --help, 2 on a usage error (reported).
-int Parse(int argc, char** argv, Command* c) {
+enum Id : int {
+  kChecksum = 256, kNeverAsk, kCancelFirst, kIgnoreEotAlways, kLineRate, kVerbose, kOnce,
+  kGreeting, kEcho, kPort, kWinePort, kSplitGapMs, kLateMs, kFirstRequestMs,
+  kRequestIntervalMs, kRequests, kBlockTimeoutMs, kBlockTimeouts, kNakBlock, kNakTimes,
+  kLoseAck, kCancelBlock, kIgnoreEot, kSilentBlock, kReplyDelayMs, kConfigHome, kWinePrefix,
+  kOutput,
+};
+
+constexpr pantoline::CommandOption kOptions[] = {
+    {"checksum", false, kChecksum},
+    {"never-ask", false, kNeverAsk},
+    {"cancel-first", false, kCancelFirst},
+    {"ignore-eot-always", false, kIgnoreEotAlways},
+    {"line-rate", false, kLineRate},
+    {"verbose", false, kVerbose},
+    {"once", false, kOnce},
+    {"greeting", true, kGreeting},
+    {"echo", true, kEcho},
+    {"port", true, kPort},
+    {"wine-port", true, kWinePort},
+    {"split-gap-ms", true, kSplitGapMs},
+    {"late-ms", true, kLateMs},
+    {"first-request-ms", true, kFirstRequestMs},
+    {"request-interval-ms", true, kRequestIntervalMs},
+    {"requests", true, kRequests},
+    {"block-timeout-ms", true, kBlockTimeoutMs},
+    {"block-timeouts", true, kBlockTimeouts},
+    {"nak-block", true, kNakBlock},
+    {"nak-times", true, kNakTimes},
+    {"lose-ack", true, kLoseAck},
+    {"cancel-block", true, kCancelBlock},
+    {"ignore-eot", true, kIgnoreEot},
+    {"silent-block", true, kSilentBlock},
+    {"reply-delay-ms", true, kReplyDelayMs},
+    {"config-home", true, kConfigHome},
+    {"wine-prefix", true, kWinePrefix},
+    {"output", true, kOutput},
+};
+
+// Stores one option's value; false (reported) when the value is refused.
+bool Take(Command* c, int id, const char* text) {
   Options& o = c->options;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    std::string_view value;
-    bool hasValue = false;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      hasValue = true;
-    }
-    auto flag = [&](std::string_view name, bool* target) {
-      if (arg != name || hasValue) {
-        return false;
+  int* number = nullptr;
+  switch (id) {
+    case kChecksum: o.checksum = true; return true;
+    case kNeverAsk: o.neverAsk = true; return true;
+    case kCancelFirst: o.cancelFirst = true; return true;
+    case kIgnoreEotAlways: o.ignoreEotAlways = true; return true;
+    case kLineRate: o.lineRate = true; return true;
+    case kVerbose: o.verbose = true; return true;
+    case kOnce: c->once = true; return true;
+    case kConfigHome: c->configHome = text; return true;
+    case kWinePrefix: c->winePrefix = text; return true;
+    case kOutput: o.outputPath = text; return true;
+    case kGreeting:
+    case kEcho:
+      if (ParseAnswer(text, id == kGreeting ? &o.greeting : &o.echo)) {
+        return true;
       }
-      *target = true;
-      return true;
-    };
-    // Takes the option's value from "=VALUE" or from the next argument.
-    auto takeValue = [&](std::string_view name) {
-      if (arg != name) {
-        return false;
+      break;
+    case kReplyDelayMs: {
+      int ms = 0;
+      if (ParseInt(text, &ms)) {
+        o.replyDelayUs = ms * 1000;
+        return true;
       }
-      if (!hasValue) {
-        if (i + 1 >= argc) {
-          return false;
-        }
-        value = argv[++i];
-        hasValue = true;
-      }
-      return true;
-    };
-    auto number = [&](std::string_view name, int* target, bool* bad) {
-      if (!takeValue(name)) {
-        return false;
-      }
-      *bad = !ParseInt(value, target);
-      return true;
-    };
-    auto answer = [&](std::string_view name, Answer* target, bool* bad) {
-      if (!takeValue(name)) {
-        return false;
-      }
-      *bad = !ParseAnswer(value, target);
-      return true;
-    };
-    bool bad = false;
-    int replyDelayMs = 0;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kHelp, stdout);
-      return 1;
+      break;
     }
-    if (flag("--checksum", &o.checksum) || flag("--never-ask", &o.neverAsk) ||
-        flag("--cancel-first", &o.cancelFirst) ||
-        flag("--ignore-eot-always", &o.ignoreEotAlways) || flag("--line-rate", &o.lineRate) ||
-        flag("--verbose", &o.verbose) || flag("--once", &c->once)) {
-      continue;
-    }
-    if (answer("--greeting", &o.greeting, &bad) || answer("--echo", &o.echo, &bad) ||
-        number("--port", &c->port, &bad) || number("--wine-port", &c->winePort, &bad) ||
-        number("--split-gap-ms", &o.splitGapMs, &bad) || number("--late-ms", &o.lateMs, &bad) ||
-        number("--first-request-ms", &o.firstRequestMs, &bad) ||
-        number("--request-interval-ms", &o.requestIntervalMs, &bad) ||
-        number("--requests", &o.requests, &bad) ||
-        number("--block-timeout-ms", &o.blockTimeoutMs, &bad) ||
-        number("--block-timeouts", &o.blockTimeouts, &bad) ||
-        number("--nak-block", &o.nakBlock, &bad) || number("--nak-times", &c->nakTimes, &bad) ||
-        number("--lose-ack", &o.loseAckBlock, &bad) ||
-        number("--cancel-block", &o.cancelBlock, &bad) ||
-        number("--ignore-eot", &o.ignoreEot, &bad) ||
-        number("--silent-block", &o.silentBlock, &bad)) {
-      if (bad) {
-        std::fprintf(stderr, "pantoline-simunit: bad value \"%.*s\" for %.*s\n",
-                     static_cast<int>(value.size()), value.data(), static_cast<int>(arg.size()),
-                     arg.data());
-        return 2;
-      }
-      continue;
-    }
-    if (number("--reply-delay-ms", &replyDelayMs, &bad)) {
-      if (bad) {
-        std::fprintf(stderr, "pantoline-simunit: bad value for --reply-delay-ms\n");
-        return 2;
-      }
-      o.replyDelayUs = replyDelayMs * 1000;
-      continue;
-    }
-    if (takeValue("--config-home")) {
-      c->configHome = value;
-      continue;
-    }
-    if (takeValue("--wine-prefix")) {
-      c->winePrefix = value;
-      continue;
-    }
-    if (takeValue("--output")) {
-      o.outputPath = value;
-      continue;
-    }
-    std::fprintf(stderr,
-                 "pantoline-simunit: unknown option or missing value: %s\n"
-                 "Try 'pantoline-simunit --help'.\n",
-                 argv[i]);
-    return 2;
+    case kPort: number = &c->port; break;
+    case kWinePort: number = &c->winePort; break;
+    case kSplitGapMs: number = &o.splitGapMs; break;
+    case kLateMs: number = &o.lateMs; break;
+    case kFirstRequestMs: number = &o.firstRequestMs; break;
+    case kRequestIntervalMs: number = &o.requestIntervalMs; break;
+    case kRequests: number = &o.requests; break;
+    case kBlockTimeoutMs: number = &o.blockTimeoutMs; break;
+    case kBlockTimeouts: number = &o.blockTimeouts; break;
+    case kNakBlock: number = &o.nakBlock; break;
+    case kNakTimes: number = &c->nakTimes; break;
+    case kLoseAck: number = &o.loseAckBlock; break;
+    case kCancelBlock: number = &o.cancelBlock; break;
+    case kIgnoreEot: number = &o.ignoreEot; break;
+    case kSilentBlock: number = &o.silentBlock; break;
   }
+  if (number != nullptr && ParseInt(text, number)) {
+    return true;
+  }
+  for (const auto& option : kOptions) {
+    if (option.id == id) {
+      std::fprintf(stderr, "pantoline-simunit: bad value \"%s\" for --%s\n", text, option.name);
+    }
+  }
+  return false;
+}
+
+// Nothing to run, or the status to exit with (0 after --help, 2 on a
+// usage error, reported).
+std::optional<int> Parse(int argc, char** argv, Command* c) {
+  auto take = [c](int id, const char* value) { return Take(c, id, value); };
+  if (auto status = pantoline::ParseCommandLine(argc, argv, kOptions, kHelp, take)) {
+    return status;
+  }
+  Options& o = c->options;
   o.nakTimes = o.nakBlock > 0 ? c->nakTimes : 0;
   if (c->winePrefix.empty() != (c->winePort == 0)) {
     std::fprintf(stderr, "pantoline-simunit: --wine-prefix and --wine-port go together\n");
     return 2;
   }
-  return 0;
+  return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Command command;
-  if (const int parsed = Parse(argc, argv, &command); parsed != 0) {
-    return parsed == 1 ? 0 : 2;
+  if (const std::optional<int> status = Parse(argc, argv, &command)) {
+    return *status;
   }
 
   // Blocked before the unit's thread starts, so that only the wait below

@@ -664,7 +664,7 @@ void SimUnit::Stop() {
 namespace {
 
 bool PlaceLink(const std::filesystem::path& folder, const std::string& name,
-               const std::string& target, std::vector<std::string>* placed,
+               const std::string& target, std::vector<SimUnit::PlacedLink>* placed,
                std::string* error) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -672,17 +672,24 @@ bool PlaceLink(const std::filesystem::path& folder, const std::string& name,
     *error = folder.string() + ": " + ec.message();
     return false;
   }
-  const std::filesystem::path link = folder / name;
-  // Replaces a link or file of that name; a folder there is an error.
-  if (unlink(link.c_str()) != 0 && errno != ENOENT) {
-    *error = link.string() + ": " + std::strerror(errno);
+  SimUnit::PlacedLink link{(folder / name).string(), {}};
+  // A link already there (a Wine prefix's own comN, a user's pin) is
+  // remembered and put back when the unit ends; anything else is not ours
+  // to replace.
+  char previous[4096];
+  const ssize_t size = readlink(link.path.c_str(), previous, sizeof previous);
+  if (size > 0 && size < static_cast<ssize_t>(sizeof previous)) {
+    link.previous.assign(previous, static_cast<std::size_t>(size));
+    if (unlink(link.path.c_str()) != 0) {
+      *error = link.path + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (symlink(target.c_str(), link.path.c_str()) != 0) {
+    *error = link.path + ": " + std::strerror(errno);
     return false;
   }
-  if (symlink(target.c_str(), link.c_str()) != 0) {
-    *error = link.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  placed->push_back(link.string());
+  placed->push_back(std::move(link));
   return true;
 }
 
@@ -704,12 +711,13 @@ bool SimUnit::PlaceWineLink(const std::string& prefix, int n, std::string* error
 }
 
 void SimUnit::RemoveLinks() {
-  for (const std::string& link : links_) {
-    char target[256];
-    const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
+  for (const PlacedLink& link : links_) {
+    char target[4096];
+    const ssize_t size = readlink(link.path.c_str(), target, sizeof target - 1);
     // Someone may have pointed it elsewhere since: then it is theirs.
-    if (size > 0 && std::string_view(target, static_cast<std::size_t>(size)) == devicePath_) {
-      unlink(link.c_str());
+    if (size > 0 && std::string_view(target, static_cast<std::size_t>(size)) == devicePath_ &&
+        unlink(link.path.c_str()) == 0 && !link.previous.empty()) {
+      [[maybe_unused]] const int restored = symlink(link.previous.c_str(), link.path.c_str());
     }
   }
   links_.clear();

@@ -118,13 +118,20 @@ class SimUnit {
   const std::string& DevicePath() const { return devicePath_; }
 
   // Places <configHome>/pantoline/ports/com<n> -> DevicePath(), creating
-  // folders as needed and replacing what was there. An empty configHome
-  // means $XDG_CONFIG_HOME, else ~/.config. False with *error on failure.
+  // folders as needed and replacing a link that was there. An empty
+  // configHome means $XDG_CONFIG_HOME, else ~/.config. False with *error
+  // on failure, and when something other than a link has that name.
   bool PlacePortLink(int n, const std::string& configHome, std::string* error);
   // Places <prefix>/dosdevices/com<n> -> DevicePath(), likewise.
   bool PlaceWineLink(const std::string& prefix, int n, std::string* error);
-  // Removes the links placed, where they still point at this unit.
+  // Removes the links placed, where they still point at this unit, and
+  // puts back the links they replaced.
   void RemoveLinks();
+
+  struct PlacedLink {
+    std::string path;
+    std::string previous;  // the target of the link it replaced, or empty
+  };
 
   // Ends the unit's thread; idempotent. The pseudo-terminal closes with
   // the object.
@@ -155,7 +162,7 @@ class SimUnit {
   int slave_ = -1;  // held open so that the master never sees a hang-up
   int wake_ = -1;   // eventfd that interrupts the thread's waits
   std::string devicePath_;
-  std::vector<std::string> links_;
+  std::vector<PlacedLink> links_;
   std::unique_ptr<Engine> engine_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};

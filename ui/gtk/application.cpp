@@ -33,6 +33,13 @@ std::string ExecutableName(const char* argv0) {
 
 int Application::Run(int argc, char** argv) {
   appName_ = ExecutableName(argc > 0 ? argv[0] : nullptr);
+  // GTK's own options (--display and the like) first: they open nothing.
+  if (!gtk_parse_args(&argc, &argv)) {
+    return 2;
+  }
+  if (const std::optional<int> status = HandleCommandLine(argc, argv)) {
+    return *status;
+  }
   gtk::InitTrace();
   if (!gtk_init_check(&argc, &argv)) {
     std::fprintf(stderr, "%s: cannot open the display\n", appName_.c_str());

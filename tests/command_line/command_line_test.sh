@@ -1,0 +1,35 @@
+#!/bin/sh
+# The programs' command lines, without a display: each case runs one
+# program and checks its exit status and the first line of the stream
+# named (out or err), matched as a grep -E pattern.
+# Usage: command_line_test.sh PANTOLINE SIMUNIT BENCH
+pantoline=$1 simunit=$2 bench=$3
+unset DISPLAY WAYLAND_DISPLAY
+failed=0
+check() {  # program status stream pattern arguments...
+  program=$1 status=$2 stream=$3 pattern=$4
+  shift 4
+  "$program" "$@" >out.txt 2>err.txt </dev/null
+  got=$?
+  line=$(head -n 1 $stream.txt)
+  if [ "$got" != "$status" ] || ! printf '%s\n' "$line" | grep -Eq -- "$pattern"; then
+    echo "FAIL: $(basename "$program") $*: exit $got (want $status), $stream: '$line' (want /$pattern/)"
+    failed=1
+  fi
+}
+cd "$(mktemp -d)" || exit 1
+check "$pantoline" 0 out '^Usage: pantoline ' --help
+check "$pantoline" 0 out '^Pantoline 1\.0$' --version
+check "$pantoline" 2 err "unrecognized option '--bogus'" --bogus
+check "$pantoline" 2 err "unexpected argument 'extra'" --version extra
+check "$pantoline" 1 err 'cannot open the display' --display=:65000
+check "$simunit" 0 out '^Usage: pantoline-simunit ' --port=3 --greeting split --once -h
+check "$simunit" 2 err 'bad value "x" for --port' --port x
+check "$simunit" 2 err 'go together' --wine-port 1
+check "$simunit" 2 err "option '--checksum' doesn't allow an argument" --checksum=1
+check "$simunit" 2 err "unrecognized option '--nonsense'" --nonsense
+check "$bench" 0 out '^Usage: pantoline-bench ' --size 10 --checksum --reply-delay-ms=3 --help
+check "$bench" 2 err "option '--size' requires an argument" --size
+check "$bench" 2 err 'bad value "-1"' --size=-1
+rm -f out.txt err.txt && rmdir "$PWD"
+exit $failed
