@@ -174,7 +174,6 @@ struct DialogDispatch {
   // A command of the window's menu (its Close too) to OnSysCommand. While
   // a reset runs, Close waits for its end; the About item opens at once.
   static void SysCommand(Dialog& dialog, unsigned command) {
-    Trace("syscommand %d %u", dialog.templateId_, command);
     if (dialog.window_->run != nullptr && (command & 0xFFF0) == kCloseCommand) {
       dialog.window_->held.push_back({true, command});
       return;
@@ -197,7 +196,6 @@ struct DialogDispatch {
   // commands are accepted and ignored. While a reset runs, cancel waits
   // for its end and nothing else is acted on: RESET is disabled.
   static void Command(Dialog& dialog, int id) {
-    Trace("command %d %d", dialog.templateId_, id);
     if (dialog.window_->run != nullptr) {
       if (id == IDCANCEL) {
         dialog.window_->held.push_back({false, static_cast<unsigned>(id)});
@@ -211,7 +209,6 @@ struct DialogDispatch {
         dialog.OnCancel();
       }
     });
-    Trace("handled %d %d", dialog.templateId_, id);
   }
 
   // The worker has ended: what escaped it is reported as from a handler,
@@ -553,7 +550,6 @@ void Dialog::EndDialog(int result) {
   if (window_ == nullptr) {
     return;
   }
-  Trace("end %d %d", templateId_, result);
   window_->result = result;
   window_->ended = true;
   if (window_->loop != nullptr) {
@@ -633,7 +629,6 @@ void Dialog::EnableItem(int id, bool enable) {
     }
   }
   gtk_widget_set_sensitive(control, enable);
-  Trace("enable %d %d %d", templateId_, id, enable ? 1 : 0);
 }
 
 bool Dialog::IsIconic() const {
@@ -744,7 +739,6 @@ void ProgressBar::SetRange(int lower, int upper) {
   range->upper = upper;
   range->position = std::clamp(range->position, lower, std::max(lower, upper));
   ShowProgressRange(bar, *range);
-  Trace("range %d %d", lower, upper);
 }
 
 void ProgressBar::SetPos(int position) {
@@ -756,7 +750,6 @@ void ProgressBar::SetPos(int position) {
   // The bar stays inside its range, as the platform's does.
   range->position = std::clamp(position, range->lower, std::max(range->lower, range->upper));
   ShowProgressRange(bar, *range);
-  Trace("position %d", range->position);
 }
 
 }  // namespace pantoline::ui

@@ -44,10 +44,11 @@ inline int UnitsToPixels(int units, int base, int divisor) {
   return scaled >= 0 ? (scaled + divisor / 2) / divisor : -((-scaled + divisor / 2) / divisor);
 }
 
-// Tests watch the program from outside through one line on standard error
-// per event that matters to them (a dialog shown, a text changed, a
-// command dispatched, ...), written only when the environment variable
-// PANTOLINE_TRACE is set to a non-empty value. Off, it costs one test.
+// Scripts drive the program from outside (scripts/run.sh on a virtual X
+// display) through one line on standard error per event that matters to
+// them (a dialog shown with its controls' places, a text changed, a reset
+// finished), written only when the environment variable PANTOLINE_TRACE is
+// set to a non-empty value. Off, it costs one test.
 void InitTrace();
 bool Tracing();
 void Trace(const char* format, ...) G_GNUC_PRINTF(1, 2);

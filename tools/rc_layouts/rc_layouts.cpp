@@ -1,5 +1,5 @@
 // rc_layouts RC OUTPUT: writes the GTK layer's dialog layouts and string
-// table as C++ (see layouts.h), read from the Windows program's resource
+// table as C++ (see ui/gtk/layouts.h), read from the Windows program's resource
 // script, so that both programs have their dialogs from one source.
 //
 // It reads what the script's dialogs need: DIALOGEX templates (CAPTION,
