@@ -43,6 +43,9 @@ ResultCode DeviceLink::CheckReply(const char* expected) {
     if (ReadBytes(reply, kReplyRead) > 0) {
       break;
     }
+    if (PortGone()) {
+      return lastResult = QV5NORESPONSE;  // nothing will come
+    }
     clock_.SleepMs(10);
     if (attempt == kReplyAttempts) {
       return lastResult = QV5NORESPONSE;

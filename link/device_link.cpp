@@ -77,21 +77,36 @@ ResultCode DeviceLink::WriteByte(std::uint8_t value) {
 }
 
 std::int32_t DeviceLink::ReadByte(std::uint16_t budget) {
-  const std::uint32_t attempts = 2u * budget;
-  for (std::uint32_t attempt = 1;; ++attempt) {
+  std::uint32_t attempts = 2u * budget;
+  return ReadByteWithin(budget == 0 ? nullptr : &attempts);
+}
+
+std::int32_t DeviceLink::ReadByteWithin(std::uint32_t* attemptsLeft) {
+  for (;;) {
     std::uint8_t byte = 0;
     if (ReadBytes(&byte, 1) == 1) {
+      if (attemptsLeft != nullptr && *attemptsLeft > 0) {
+        --*attemptsLeft;
+      }
       return byte;
     }
-    if (budget == 0) {
-      continue;
-    }
-    if (attempt == attempts) {
+    // Nothing will come from a device that is gone: no point in pausing.
+    if (PortGone()) {
       return -2;
     }
+    if (attemptsLeft == nullptr) {
+      continue;
+    }
+    if (*attemptsLeft <= 1) {
+      *attemptsLeft = 0;
+      return -2;
+    }
+    --*attemptsLeft;
     clock_.SleepMs(10);
   }
 }
+
+bool DeviceLink::PortGone() { return portHandle != kNoPort && ports_.Gone(portHandle); }
 
 ResultCode DeviceLink::PurgeInput() {
   if (portHandle != kNoPort) {

@@ -76,8 +76,11 @@ class DeviceLink {
 
   // The next received byte as 0..255, or -2 when none arrived within
   // 2 * budget read attempts 10 ms apart (about 80 ms per unit of budget).
-  // Budget 0 waits without limit.
+  // Budget 0 waits without limit. -2 at once when the device is gone.
   std::int32_t ReadByte(std::uint16_t budget);
+
+  // True when the open port's device has vanished (SerialPorts::Gone).
+  bool PortGone();
 
   // Abort and clear the receive side / the transmit side. Always 0.
   ResultCode PurgeInput();
@@ -104,8 +107,9 @@ class DeviceLink {
 
   // --- Port discovery --------------------------------------------------
 
-  // Tries the candidate ports in order; the first that answers Handshake
-  // stays open in portHandle, connected is set, portName holds its name.
+  // Tries the candidate ports in order, then "\\.\COMn" for each number n
+  // above 32 that the ports' ExtraPortNumbers lists; the first that answers
+  // Handshake stays open in portHandle, connected is set, portName holds its name.
   // 0 when found; otherwise what the attempt on the last name left (2, 26,
   // 27, 28 or 29). A port already open is closed first.
   ResultCode FindDevice();
@@ -124,9 +128,14 @@ class DeviceLink {
   // or less sends no block, only the end of transfer. CRC-16 or checksum,
   // as the receiver asks. Returns the bytes acknowledged (128 per accepted
   // block), -1 remote cancel, -2 no synchronisation, -4 a block refused 50
-  // times, -5 EOT not acknowledged.
+  // times, -5 EOT not acknowledged, -3 the device is gone. Only ACK, NAK
+  // and CAN answer a block (only ACK and NAK an EOT); any other byte is
+  // line noise and is dropped. A block or EOT goes again only on NAK or
+  // when the wait runs out, and only once the line has fallen quiet, so
+  // that the answer read is always the answer to the latest send.
   std::int32_t XmodemSend(const std::uint8_t* data, std::int32_t length);
-  // Sends the whole package of `length` bytes. 0, 22, 23 or 25.
+  // Sends the whole package of `length` bytes. 0, 22, 23, 25, or 3
+  // (QV5NOCONNECTION) when the device vanished during the transfer.
   ResultCode SendPackage(const std::uint8_t* data, std::int32_t length);
   // Sends "QV5-3" and, once echoed, the package. 0, 2 (not connected),
   // 6 (not in mode 2), a Command code, or a SendPackage code.
@@ -148,6 +157,18 @@ class DeviceLink {
 
  private:
   void PurgeBoth();
+  // ReadByte with the attempts left in *attemptsLeft (counted down, one
+  // per attempt; null: no limit), so that a caller can go on waiting
+  // within one budget after a byte it drops.
+  std::int32_t ReadByteWithin(std::uint32_t* attemptsLeft);
+  // Waits within `budget` (as ReadByte) for ACK, NAK or (unless `eot`)
+  // two CAN in a row, dropping every other byte. Returns the ACK or NAK,
+  // -1 for the remote cancel, -2 when the wait ran out, -3 when the
+  // device is gone.
+  std::int32_t AwaitAnswer(std::uint16_t budget, bool eot);
+  // Drops input until the line has been quiet for one read time-out, so
+  // that a late answer to an earlier send is not taken for the next one.
+  void LetLineFallQuiet();
   // Closes portHandle after purging both sides; the serial number stays.
   void ClosePort();
 

@@ -1,4 +1,6 @@
-// FindDevice: the search for the unit over the 32 candidate port names.
+// FindDevice: the search for the unit over the 32 candidate port names and
+// the numbered ports above them that the system lists.
+#include <cstdio>
 #include <cstring>
 
 #include "link/device_link.h"
@@ -23,10 +25,11 @@ ResultCode DeviceLink::FindDevice() {
   ClosePort();
   // Mode 0 is what lets Handshake greet on every port.
   mode = 0;
-  for (const char* name : kCandidatePorts) {
+  // Tries `name`; true when the unit answered there.
+  auto answers = [this](const char* name) {
     const PortHandle port = Open(name);
     if (port == kNoPort) {
-      continue;  // lastResult keeps Open's code
+      return false;  // lastResult keeps Open's code
     }
     portHandle = port;
     if (Handshake() == QV5SUCCESS) {
@@ -34,12 +37,29 @@ ResultCode DeviceLink::FindDevice() {
       connected = true;
       lastResult = QV5SUCCESS;
       std::memcpy(portName, name, std::strlen(name) + 1);
-      return QV5SUCCESS;
+      return true;
     }
     // Closed with the platform's close, not ~DeviceLink's: the link keeps
     // its serial number.
     ClosePort();
     lastResult = QV5NOTFOUND;
+    return false;
+  };
+  for (const char* name : kCandidatePorts) {
+    if (answers(name)) {
+      return QV5SUCCESS;
+    }
+  }
+  // USB and Bluetooth adapters are often numbered above 32.
+  int numbers[kMaxExtraPorts];
+  const int extra = ports_.ExtraPortNumbers(numbers, kMaxExtraPorts);
+  for (int i = 0; i < extra; ++i) {
+    char name[sizeof portName];
+    if (numbers[i] > kCandidatePortCount &&
+        std::snprintf(name, sizeof name, "\\\\.\\COM%d", numbers[i]) < static_cast<int>(sizeof name) &&
+        answers(name)) {
+      return QV5SUCCESS;
+    }
   }
   return lastResult;
 }

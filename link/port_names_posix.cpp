@@ -91,6 +91,17 @@ bool IsHardwarePort(const PortLookup& lookup, const std::string& ttyName) {
   return !typeFile || !(typeFile >> type) || type != 0;
 }
 
+// The terminals the kernel writes its console to ("tty0 ttyS0"): a login
+// prompt usually holds a serial one, and the search must not reconfigure it.
+std::vector<std::string> ConsoleTerminals(const PortLookup& lookup) {
+  std::vector<std::string> names;
+  std::ifstream active(lookup.sysTtyDir + "/console/active");
+  for (std::string name; active >> name;) {
+    names.push_back(name);
+  }
+  return names;
+}
+
 }  // namespace
 
 std::string ResolvePortDevice(const char* name, const PortLookup& lookup) {
@@ -104,11 +115,13 @@ std::string ResolvePortDevice(const char* name, const PortLookup& lookup) {
       return pin;  // opening it follows the link; a dangling pin fails there
     }
   }
+  const std::vector<std::string> consoles = ConsoleTerminals(lookup);
   int seen = 0;
   for (std::string_view group : {"ttyUSB", "ttyACM", "ttyS"}) {
     for (int n : NumberedEntries(lookup.devDir, group)) {
       const std::string ttyName = std::string(group) + std::to_string(n);
-      if (group == "ttyS" && !IsHardwarePort(lookup, ttyName)) {
+      if (group == "ttyS" && (!IsHardwarePort(lookup, ttyName) ||
+                              std::ranges::find(consoles, ttyName) != consoles.end())) {
         continue;
       }
       if (++seen == number) {

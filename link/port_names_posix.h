@@ -7,7 +7,9 @@
 //      <config> is $XDG_CONFIG_HOME, else ~/.config: the user's pin;
 //   2. otherwise the N-th serial device of the system, counting
 //      /dev/ttyUSB*, then /dev/ttyACM*, then the /dev/ttyS* ports backed by
-//      real hardware, each group in numeric order.
+//      real hardware, each group in numeric order. A ttyS port that is the
+//      kernel's console (/sys/class/tty/console/active) is not counted: a
+//      login prompt may hold it. A pin to it still works.
 // No device for N is the same as a port that does not exist.
 #pragma once
 

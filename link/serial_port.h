@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "link/result_code.h"
 
@@ -97,8 +98,8 @@ class SerialPorts {
                           const SerialTimeouts& timeouts, ResultCode* code) = 0;
 
   // Reads up to `count` bytes under the port's time-outs. Returns the
-  // number placed in `buffer`: 0 when nothing arrived in time or the read
-  // failed.
+  // number placed in `buffer`: 0 when nothing arrived in time, the read
+  // failed, or the device is gone (then at once).
   virtual std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) = 0;
 
   // Writes `count` bytes with a single wait of at most 300 ms. Returns
@@ -109,8 +110,17 @@ class SerialPorts {
   //                                    cancelled before Write returns), or
   //                                    the wait failed
   //   QV5CREATEEVENTERROR (21)         no event for the call
-  //   QV5COMMANDNOTSENT (13)           refused outright, or no such port
+  //   QV5COMMANDNOTSENT (13)           refused outright, no such port, or
+  //                                    the device is gone (then at once)
+  // A write given up on (20, or its own time-out running out) discards
+  // what it had not sent yet: nothing of it goes out later.
   virtual ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) = 0;
+
+  // True once the device behind `port` has vanished (an adapter or unit
+  // pulled, the far end of a line closed), as the platform tells it apart
+  // from a quiet line; it stays true until Close. A present but silent
+  // device is never gone. False for kNoPort.
+  virtual bool Gone(PortHandle port) = 0;
 
   // Aborts pending operations and drops buffered bytes on the sides that
   // `flags` name. Harmless on kNoPort; the outcome is not reported.
@@ -118,7 +128,27 @@ class SerialPorts {
 
   // Closes the port. The handle is invalid afterwards.
   virtual void Close(PortHandle port) = 0;
+
+  // The numbers above 32 of the serial ports the system lists (COM45 gives
+  // 45), ascending and without repeats, at most `capacity` of them placed
+  // in `numbers`; returns how many. The search tries them after its 32
+  // fixed names. A platform whose ports have no such numbers has none.
+  virtual int ExtraPortNumbers(int* numbers, int capacity) {
+    (void)numbers;
+    (void)capacity;
+    return 0;
+  }
+
+  // What the user can do about the first port that Open passed over since
+  // ClearAccessAdvice because the user may not open it: one line, no
+  // newline, naming the device. Empty when there was none, or when the
+  // platform gives no such advice. Valid until the next Open or clear.
+  virtual std::string_view AccessAdvice() const { return {}; }
+  virtual void ClearAccessAdvice() {}
 };
+
+// The most ports ExtraPortNumbers can list: COM33 to COM256.
+inline constexpr int kMaxExtraPorts = 224;
 
 // The operating system's serial ports. Lives as long as the process.
 SerialPorts& SystemSerialPorts();

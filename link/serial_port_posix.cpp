@@ -6,13 +6,16 @@
 // write has a total time-out and, as on Windows, one wait of at most 300 ms.
 // A port is held exclusively: TIOCEXCL for other users' programs, and an
 // flock that even a second opener running as root respects.
+//
+// The device is gone (an adapter or unit pulled, the far end of a
+// pseudo-terminal closed) when a read or write fails with EIO, ENXIO or
+// ENODEV, or when poll reports POLLHUP or POLLERR; a quiet line only ever
+// times out. From then on the port answers at once: reads with nothing,
+// writes with a failure.
 #include <fcntl.h>
-#include <grp.h>
-#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +26,7 @@
 #include <ctime>
 #include <string>
 
+#include "link/port_access_posix.h"
 #include "link/port_names_posix.h"
 #include "link/serial_port.h"
 
@@ -32,7 +36,10 @@ namespace {
 struct PosixPort {
   int fd;
   SerialTimeouts timeouts;
+  bool gone = false;
 };
+
+bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 PosixPort* FromHandle(PortHandle port) {
   return port == kNoPort ? nullptr : reinterpret_cast<PosixPort*>(port);
@@ -133,27 +140,6 @@ void SetModemLines(int fd, const SerialSettings& s) {
   }
 }
 
-// A device the user may not open is passed over like any port that does
-// not open, but a missing group membership is the usual reason a unit is
-// "not found" on Linux, so the user is told which device and what helps.
-void ReportNoPermission(const std::string& device) {
-  char target[PATH_MAX];
-  const char* shown = realpath(device.c_str(), target) != nullptr ? target : device.c_str();
-  // Serial devices belong to a group whose members may open them: dialout
-  // on Debian, but name the device's own where it has another.
-  std::string groupName = "dialout";
-  struct stat info {};
-  if (stat(shown, &info) == 0 && info.st_gid != 0) {
-    if (const group* owner = getgrgid(info.st_gid); owner != nullptr) {
-      groupName = owner->gr_name;
-    }
-  }
-  std::fprintf(stderr,
-               "pantoline: no permission to open %s: add your user to the %s group "
-               "(sudo usermod -aG %s $USER) and log in again\n",
-               shown, groupName.c_str(), groupName.c_str());
-}
-
 void CloseFd(int fd) {
   ioctl(fd, TIOCNXCL);
   close(fd);  // releases the flock as well
@@ -171,12 +157,15 @@ class PosixSerialPorts final : public SerialPorts {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       if (errno == EACCES || errno == EPERM) {
-        ReportNoPermission(device);
+        Advise(NoPermissionAdvice(device), true);
+      } else if (errno == EBUSY) {  // another user's program holds it (TIOCEXCL)
+        Advise(BusyAdvice(device), false);
       }
       return kNoPort;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
+      Advise(BusyAdvice(device), false);
       return kNoPort;
     }
     termios tty{};
@@ -186,6 +175,7 @@ class PosixSerialPorts final : public SerialPorts {
       return kNoPort;
     }
     ioctl(fd, TIOCEXCL);
+    RequestLowLatency(fd);
     const bool applied = BuildTermios(settings, &tty) && tcsetattr(fd, TCSANOW, &tty) == 0;
     if (applied) {
       SetModemLines(fd, settings);
@@ -202,8 +192,8 @@ class PosixSerialPorts final : public SerialPorts {
   }
 
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
-    const PosixPort* p = FromHandle(port);
-    if (p == nullptr || count == 0) {
+    PosixPort* p = FromHandle(port);
+    if (p == nullptr || count == 0 || p->gone) {
       return 0;
     }
     const SerialTimeouts& t = p->timeouts;
@@ -222,22 +212,26 @@ class PosixSerialPorts final : public SerialPorts {
         continue;
       }
       if (got < 0 && errno != EAGAIN && errno != EINTR) {
-        break;  // the device is gone or failing
-      }
-      const short events = WaitFor(p->fd, POLLIN, deadline);
-      if (events == 0 || (events & (POLLERR | POLLNVAL))) {
+        p->gone = DeviceVanished(errno);
         break;
       }
-      if ((events & POLLHUP) && !(events & POLLIN)) {
-        break;  // the other end closed: nothing more will come
+      // Only polled once a read found nothing, so a hang-up here leaves
+      // nothing unread behind it.
+      const short events = WaitFor(p->fd, POLLIN, deadline);
+      if (events & (POLLHUP | POLLERR)) {
+        p->gone = true;
+        break;
+      }
+      if (events == 0 || (events & POLLNVAL)) {
+        break;
       }
     }
     return received;
   }
 
   ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
-    const PosixPort* p = FromHandle(port);
-    if (p == nullptr) {
+    PosixPort* p = FromHandle(port);
+    if (p == nullptr || p->gone) {
       return QV5COMMANDNOTSENT;
     }
     const SerialTimeouts& t = p->timeouts;
@@ -253,12 +247,22 @@ class PosixSerialPorts final : public SerialPorts {
         continue;
       }
       if (put < 0 && errno != EAGAIN && errno != EINTR) {
-        return sent == 0 ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
+        p->gone = DeviceVanished(errno);
+        return sent == 0 || p->gone ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
       }
       const std::int64_t deadline = std::min(totalDeadline, waitDeadline);
-      if (WaitFor(p->fd, POLLOUT, deadline) == 0) {
-        // The write's own time-out ends it like any finished write; only
-        // the single 300 ms wait running out first is a failure.
+      const short events = WaitFor(p->fd, POLLOUT, deadline);
+      if (events & (POLLHUP | POLLERR)) {
+        p->gone = true;
+        return QV5COMMANDNOTSENT;
+      }
+      if (events == 0) {
+        // Given up: what the kernel holds of this write must not go out
+        // later, after the link has moved on (as the purge of an abandoned
+        // write does on Windows). The write's own time-out ends it like any
+        // finished write; only the single 300 ms wait running out first is
+        // a failure.
+        tcflush(p->fd, TCOFLUSH);
         return totalDeadline <= waitDeadline ? QV5SUCCESS : QV5WAITFORSINGLEOBJECTERROR;
       }
     }
@@ -278,6 +282,11 @@ class PosixSerialPorts final : public SerialPorts {
     }
   }
 
+  bool Gone(PortHandle port) override {
+    const PosixPort* p = FromHandle(port);
+    return p != nullptr && p->gone;
+  }
+
   void Close(PortHandle port) override {
     PosixPort* p = FromHandle(port);
     if (p == nullptr) {
@@ -286,6 +295,24 @@ class PosixSerialPorts final : public SerialPorts {
     CloseFd(p->fd);
     delete p;
   }
+
+  std::string_view AccessAdvice() const override { return accessAdvice_; }
+  void ClearAccessAdvice() override { accessAdvice_.clear(); }
+
+ private:
+  // A port passed over for want of permission or because another program
+  // holds it looks, to the search, like any port that does not open; but
+  // those are the usual reasons a unit is "not found" on Linux, so the user
+  // is told which device and what helps: on stderr, and for a permission,
+  // to the reset procedure as well.
+  void Advise(const std::string& advice, bool permission) {
+    std::fprintf(stderr, "pantoline: %s\n", advice.c_str());
+    if (permission && accessAdvice_.empty()) {
+      accessAdvice_ = advice;
+    }
+  }
+
+  std::string accessAdvice_;
 };
 
 }  // namespace

@@ -1,14 +1,40 @@
-// Serial ports on Windows: overlapped I/O, one event per call.
+// Serial ports on Windows: overlapped I/O, one operation per call.
 //
-// Each Read and Write creates its own event, starts one overlapped
-// operation, waits for it and closes the event before returning, so that no
-// operation outlives the buffer and OVERLAPPED record of its call. The
-// port's time-outs end a read; a write gets one wait of 300 ms.
+// Each Read and Write starts one overlapped operation and waits for it
+// before returning, so that no operation outlives the buffer and
+// OVERLAPPED record of its call. The port's time-outs end a read; a write
+// gets one wait of 300 ms.
+//
+// Every wait is bounded, reads included: a driver that ignores the
+// time-outs, or never completes a read once its adapter is pulled, must not
+// hold the program for ever. A read is given its port's total read time-out
+// (constant + multiplier * count, 150 ms for the unit's longest read of 9
+// bytes) plus one second: a driver that keeps its time-outs completes long
+// before that, and a second is far beyond the scheduling delays a busy
+// machine adds, so the bound only ever ends a read the driver has lost.
+// Such a read is cancelled, waited for until the system lets go of it, and
+// counts as nothing received.
+//
+// The device is gone (the port's handle no longer leads anywhere) when
+// ReadFile, WriteFile, ClearCommError or GetOverlappedResult fail on an
+// open port with one of the errors of DeviceVanished below. A pulled USB
+// adapter (FTDI's driver, usbser.sys for CDC devices) fails them with
+// ERROR_BAD_COMMAND or ERROR_ACCESS_DENIED, as users of both report;
+// ERROR_GEN_FAILURE and ERROR_DEVICE_REMOVED are the system's own words for
+// a device that failed or was removed, and ERROR_INVALID_HANDLE is what a
+// handle that no longer leads anywhere gives. Wine, on a pseudo-terminal whose far end
+// closed, ends reads with ERROR_BROKEN_PIPE (the end of file it reads) and
+// fails writes and ClearCommError with ERROR_NOT_READY (its word for EIO):
+// that last one counts as well, and an empty read asks ClearCommError, so
+// that Wine and drivers that complete a lost device's reads with nothing
+// are caught too. From then on the port answers at once, reads with
+// nothing and writes with a failure, until it is closed.
 #include <windows.h>
 
 #include <bit>
 #include <cstdint>
 
+#include "link/port_numbers_win32.h"
 #include "link/serial_port.h"
 
 namespace pantoline {
@@ -84,8 +110,42 @@ void AbandonPending(HANDLE port, OVERLAPPED* overlapped) {
   GetOverlappedResult(port, overlapped, &ignored, TRUE);
 }
 
-// Unnamed, manual-reset, not signalled: what an overlapped call signals.
-HANDLE NewCallEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+// The event an overlapped call signals: unnamed, manual-reset, one per
+// thread and kept for the thread's life (the system closes it with the
+// process). Reuse is safe: ReadFile and WriteFile reset it as they start,
+// and no operation outlives its call. A fresh event per call cost two more
+// system calls per block and acknowledgement; under Wine each is a round
+// trip to its server, about a tenth of a millisecond on the line's time.
+//
+// It is handed out with its low bit set, which the system ignores when it
+// looks the handle up: that bit keeps a call that completes at once from
+// also posting a completion packet, one more server request under Wine for
+// a port that never has a completion port.
+HANDLE CallEvent() {
+  thread_local HANDLE event = nullptr;
+  if (event == nullptr) {
+    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  return event == nullptr ? nullptr
+                          : reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(event) | 1);
+}
+
+bool DeviceVanished(DWORD error) {
+  switch (error) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Beyond the port's total read time-out, before a read is taken as lost.
+constexpr ULONGLONG kReadGraceMs = 1000;
 
 class Win32SerialPorts final : public SerialPorts {
  public:
@@ -128,11 +188,11 @@ class Win32SerialPorts final : public SerialPorts {
   }
 
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
-    if (port == kNoPort) {
+    if (port == kNoPort || Gone(port)) {
       return 0;
     }
     const HANDLE handle = ToHandle(port);
-    const HANDLE event = NewCallEvent();
+    const HANDLE event = CallEvent();
     if (event == nullptr) {
       SetCommMask(handle, 0);
       return 0;
@@ -143,30 +203,47 @@ class Win32SerialPorts final : public SerialPorts {
     std::uint32_t result = 0;
     if (ReadFile(handle, buffer, count, &transferred, &overlapped)) {
       result = transferred;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-      // No limit on the waits: the port's read time-outs end the read.
-      DWORD wait = WAIT_TIMEOUT;
-      while (wait == WAIT_TIMEOUT) {
-        wait = WaitForSingleObject(event, 300);
+    } else if (GetLastError() != ERROR_IO_PENDING) {
+      NoteFailure(port);
+    } else {
+      // The port's read time-outs end the read; the bound only ends one
+      // the driver has lost, so it is looked up (one more system call)
+      // only once a first wait has run out.
+      const ULONGLONG start = GetTickCount64();
+      DWORD wait = WaitForSingleObject(event, 300);
+      if (wait == WAIT_TIMEOUT) {
+        const ULONGLONG deadline = start + ReadBoundMs(handle, count);
+        while (wait == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+          wait = WaitForSingleObject(event, 300);
+        }
       }
       if (wait == WAIT_OBJECT_0) {
         if (GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
           result = transferred;
+        } else {
+          NoteFailure(port);
         }
       } else {
         AbandonPending(handle, &overlapped);
       }
     }
-    CloseHandle(event);
+    if (result == 0 && !Gone(port)) {
+      // Some drivers complete a pulled adapter's reads with nothing and
+      // tell only when asked about the port.
+      DWORD errors = 0;
+      if (!ClearCommError(handle, &errors, nullptr)) {
+        NoteFailure(port);
+      }
+    }
     return result;
   }
 
   ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
-    if (port == kNoPort) {
+    if (port == kNoPort || Gone(port)) {
       return QV5COMMANDNOTSENT;
     }
     const HANDLE handle = ToHandle(port);
-    const HANDLE event = NewCallEvent();
+    const HANDLE event = CallEvent();
     if (event == nullptr) {
       SetCommMask(handle, 0);
       return QV5CREATEEVENTERROR;
@@ -178,17 +255,28 @@ class Win32SerialPorts final : public SerialPorts {
     if (WriteFile(handle, buffer, count, &transferred, &overlapped)) {
       result = QV5SUCCESS;
     } else if (GetLastError() != ERROR_IO_PENDING) {
+      NoteFailure(port);
       result = QV5COMMANDNOTSENT;
     } else if (WaitForSingleObject(event, 300) == WAIT_OBJECT_0) {
-      result = GetOverlappedResult(handle, &overlapped, &transferred, FALSE)
-                   ? QV5SUCCESS
-                   : QV5GETOVERLAPPEDRESULTERROR;
+      if (GetOverlappedResult(handle, &overlapped, &transferred, FALSE)) {
+        result = QV5SUCCESS;
+      } else {
+        result = NoteFailure(port) ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
+      }
     } else {
       AbandonPending(handle, &overlapped);
       result = QV5WAITFORSINGLEOBJECTERROR;
     }
-    CloseHandle(event);
     return result;
+  }
+
+  bool Gone(PortHandle port) override {
+    for (PortHandle g : gone_) {
+      if (g == port && port != kNoPort) {
+        return true;
+      }
+    }
+    return false;
   }
 
   void Purge(PortHandle port, unsigned flags) override {
@@ -199,11 +287,58 @@ class Win32SerialPorts final : public SerialPorts {
 
   void Close(PortHandle port) override {
     if (port != kNoPort) {
+      Forget(port);
       CloseHandle(ToHandle(port));
     }
   }
 
+  int ExtraPortNumbers(int* numbers, int capacity) override {
+    return ListedPortNumbersAbove32(numbers, capacity);
+  }
+
  private:
+  // Marks `port` gone if the last error says its device vanished; returns
+  // whether it is gone.
+  bool NoteFailure(PortHandle port) {
+    if (!DeviceVanished(GetLastError())) {
+      return Gone(port);
+    }
+    if (!Gone(port)) {
+      for (PortHandle& g : gone_) {
+        if (g == kNoPort) {
+          g = port;
+          break;
+        }
+      }
+    }
+    return true;
+  }
+
+  void Forget(PortHandle port) {
+    for (PortHandle& g : gone_) {
+      if (g == port) {
+        g = kNoPort;
+      }
+    }
+  }
+
+  // The port's total read time-out for `count` bytes plus the grace; the
+  // unit's time-outs when the port's own cannot be read.
+  static ULONGLONG ReadBoundMs(HANDLE port, std::uint32_t count) {
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(port, &t)) {
+      t.ReadTotalTimeoutConstant = 15;
+      t.ReadTotalTimeoutMultiplier = 15;
+    }
+    return ULONGLONG{t.ReadTotalTimeoutConstant} +
+           ULONGLONG{t.ReadTotalTimeoutMultiplier} * count + kReadGraceMs;
+  }
+
+  // Ports found gone and not yet closed. The link holds one port at a
+  // time; a few slots leave room for tests that hold more.
+  PortHandle gone_[8] = {kNoPort, kNoPort, kNoPort, kNoPort,
+                         kNoPort, kNoPort, kNoPort, kNoPort};
+
   static void PurgeBoth(HANDLE port) {
     PurgeComm(port, kPurgeInput);
     PurgeComm(port, kPurgeOutput);

@@ -25,6 +25,11 @@ constexpr int kEotSends = 40;
 constexpr std::uint16_t kLongBudget = 10000;
 constexpr std::uint16_t kShortBudget = 5000;
 
+// Outcome of a transfer whose device vanished under it.
+constexpr std::int32_t kGone = -3;
+// Bytes LetLineFallQuiet drops at most before a resend.
+constexpr int kQuietLimit = 256;
+
 constexpr char kDownloadCommand[] = "QV5-3";
 
 }  // namespace
@@ -73,6 +78,8 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
     } else if (reply == kCan && remoteCancelled()) {
       WriteByte(kAck);
       return finish(-1);
+    } else if (reply < 0 && PortGone()) {
+      return finish(kGone);
     }
   }
   if (!synchronised) {
@@ -110,15 +117,20 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
 
     bool accepted = false;
     for (int sends = 0; sends < kBlockSends && !accepted; ++sends) {
+      if (sends > 0) {
+        LetLineFallQuiet();
+      }
       WriteBytes(block, blockSize);
-      const std::int32_t reply = ReadByte(kShortBudget);
-      if (reply == kAck) {
+      const std::int32_t answer = AwaitAnswer(kShortBudget, false);
+      if (answer == kAck) {
         accepted = true;
-      } else if (reply == kCan && remoteCancelled()) {
+      } else if (answer == -1) {
         WriteByte(kAck);
         return finish(-1);
+      } else if (answer == kGone) {
+        return finish(kGone);
       }
-      // Silence, NAK or anything else: the block goes again.
+      // NAK, or the wait ran out: the block goes again.
     }
     if (!accepted) {
       cancel();
@@ -130,12 +142,51 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
   }
 
   for (int sends = 0; sends < kEotSends; ++sends) {
+    if (sends > 0) {
+      LetLineFallQuiet();
+    }
     WriteByte(kEot);
-    if (ReadByte(kLongBudget) == kAck) {
+    const std::int32_t answer = AwaitAnswer(kLongBudget, true);
+    if (answer == kAck) {
       return finish(acknowledged);
+    }
+    if (answer == kGone) {
+      return finish(kGone);
     }
   }
   return finish(-5);
+}
+
+std::int32_t DeviceLink::AwaitAnswer(std::uint16_t budget, bool eot) {
+  std::uint32_t attempts = 2u * budget;
+  bool cancelling = false;  // the byte before was a CAN
+  for (;;) {
+    const std::int32_t byte = ReadByteWithin(&attempts);
+    if (byte < 0) {
+      return PortGone() ? kGone : -2;
+    }
+    if (byte == kAck || byte == kNak) {
+      return byte;
+    }
+    if (byte == kCan && !eot) {
+      if (cancelling) {
+        return -1;
+      }
+      cancelling = true;
+      continue;
+    }
+    cancelling = false;  // noise: dropped, the wait goes on
+  }
+}
+
+void DeviceLink::LetLineFallQuiet() {
+  // One-byte reads end after one read time-out of silence. A line that
+  // never falls quiet is given up on after a block's worth of bytes: the
+  // answer wait drops noise anyway.
+  std::uint8_t byte = 0;
+  for (int dropped = 0; dropped < kQuietLimit && ReadBytes(&byte, 1) == 1; ++dropped) {
+  }
+  PurgeInput();
 }
 
 ResultCode DeviceLink::SendPackage(const std::uint8_t* data, std::int32_t length) {
@@ -147,6 +198,8 @@ ResultCode DeviceLink::SendPackage(const std::uint8_t* data, std::int32_t length
     lastResult = QV5XMODEMCANCELEDERROR;
   } else if (outcome == -2) {
     lastResult = QV5XMODEMSYNCERROR;
+  } else if (outcome == kGone) {
+    lastResult = QV5NOCONNECTION;
   } else {
     lastResult = QV5XMODEMUNKNOWNERROR;
   }

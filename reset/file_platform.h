@@ -7,11 +7,14 @@
 namespace pantoline::file_platform {
 
 // A binary stream on the existing regular file `name`, read-only and held
-// exclusively; nullptr when that is not possible.
+// exclusively; nullptr when that is not possible or `name` is anything but
+// a regular file on disk (a FIFO, a device, a socket, a folder). Never
+// waits for a FIFO's far end.
 std::FILE* OpenExclusiveForReading(const char* name);
 // A binary stream on `name`, write-only and held exclusively, created or
-// emptied; nullptr when that is not possible. A file held by someone else
-// is left as it is.
+// emptied; nullptr when that is not possible or `name` is a FIFO or a
+// socket (a device is written like a file). A file held by someone else
+// is left as it is. Never waits for a FIFO's far end.
 std::FILE* CreateExclusiveForWriting(const char* name);
 
 // 64-bit position of `stream`; false on failure.

@@ -8,6 +8,33 @@
 namespace pantoline::file_platform {
 namespace {
 
+// Opens `name` without waiting: a FIFO in the working folder would
+// otherwise block open() until some other program opened its far end. The
+// descriptor is put back into blocking mode for the stream. -1 when the
+// file does not open or `accept` refuses what it is.
+int OpenNow(const char* name, int flags, bool (*accept)(mode_t)) {
+  const int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return -1;
+  }
+  struct stat info {};
+  const int status = fcntl(fd, F_GETFL);
+  if (fstat(fd, &info) != 0 || !accept(info.st_mode) || status < 0 ||
+      fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Only a regular file has a length and bytes that stay put: a device (a
+// link to /dev/zero) or a FIFO would be read as some other package.
+bool IsPackageFile(mode_t mode) { return S_ISREG(mode); }
+
+// A FIFO or a socket would take the log away from any reader of the file;
+// devices stay allowed (/dev/null, or /dev/full to try a full disk).
+bool IsLogFile(mode_t mode) { return !S_ISFIFO(mode) && !S_ISSOCK(mode) && !S_ISDIR(mode); }
+
 // Takes the exclusive lock on `fd` and wraps it in a stream; closes `fd`
 // when either fails.
 std::FILE* Hold(int fd, const char* mode) {
@@ -28,18 +55,12 @@ std::FILE* Hold(int fd, const char* mode) {
 }  // namespace
 
 std::FILE* OpenExclusiveForReading(const char* name) {
-  const int fd = open(name, O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
-    close(fd);
-    return nullptr;
-  }
-  return Hold(fd, "rb");
+  return Hold(OpenNow(name, O_RDONLY, IsPackageFile), "rb");
 }
 
 std::FILE* CreateExclusiveForWriting(const char* name) {
   // Emptied only once it is ours: a log held by another run stays whole.
-  std::FILE* stream = Hold(open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666), "wb");
+  std::FILE* stream = Hold(OpenNow(name, O_WRONLY | O_CREAT, IsLogFile), "wb");
   struct stat info {};
   if (stream != nullptr && fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode) &&
       ftruncate(fileno(stream), 0) != 0) {

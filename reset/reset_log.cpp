@@ -21,6 +21,8 @@ void ResetLog::PackageMissing() { Put("ResetPack was NOT found \n "); }
 
 void ResetLog::PackageTooLarge() { Put("ResetPack is too large \n "); }
 
+void ResetLog::PackageEmpty() { Put("ResetPack is empty \n "); }
+
 void ResetLog::Locate(const char* resultText, const char* portName) {
   Put("App Locate the Lodestria :: \n    ");
   Put(resultText);

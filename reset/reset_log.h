@@ -26,6 +26,7 @@ class ResetLog {
   void PackageFound();
   void PackageMissing();
   void PackageTooLarge();
+  void PackageEmpty();
   // `resultText`: the link's last result as DescribeLastResult gives it.
   void Locate(const char* resultText, const char* portName);
   void Attach(const char* resultText);

@@ -1,6 +1,8 @@
 #include "reset/reset_procedure.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "link/device_link.h"
 #include "reset/reset_log.h"
@@ -13,7 +15,10 @@ namespace {
 // allocates and never waits on the disk.
 std::uint8_t packageBuffer[kPackageCapacity];
 
-enum class Package { kLoaded, kMissing, kTooLarge };
+// Room for the port layer's advice: a device path and a sentence.
+constexpr std::size_t kAdviceCapacity = 512;
+
+enum class Package { kLoaded, kMissing, kTooLarge, kEmpty };
 
 // Reads the package whole into packageBuffer; *length receives its size.
 Package ReadPackage(StdioFile& file, std::int32_t* length) {
@@ -24,6 +29,12 @@ Package ReadPackage(StdioFile& file, std::int32_t* length) {
   if (*length > kPackageCapacity) {
     file.Close();
     return Package::kTooLarge;
+  }
+  // Nothing to send: the unit would get only the end of transfer and the
+  // run would end as if it had been updated.
+  if (*length == 0) {
+    file.Close();
+    return Package::kEmpty;
   }
   // A short read would send zeros in place of the missing bytes.
   if (file.Read(packageBuffer, static_cast<std::uint32_t>(*length)) !=
@@ -36,11 +47,12 @@ Package ReadPackage(StdioFile& file, std::int32_t* length) {
 
 // Finds the unit and loads the package: the stages Locate, Attach, Load
 // and, after a failure, Not found or Load failed.
-void LoadUnit(ResetDisplay& display, Clock& clock, DeviceLink& link, ResetLog& log,
-              std::int32_t length, std::int64_t start) {
+void LoadUnit(ResetDisplay& display, SerialPorts& ports, Clock& clock, DeviceLink& link,
+              ResetLog& log, std::int32_t length, std::int64_t start) {
   char resultText[kResultTextCapacity];
 
   display.ShowStatus("...Attempting to locate the Lodestria...");
+  ports.ClearAccessAdvice();
   const bool found = link.FindDevice() == QV5SUCCESS;
   if (found) {
     display.ShowStatus("...Lodestria Found...");
@@ -54,6 +66,15 @@ void LoadUnit(ResetDisplay& display, Clock& clock, DeviceLink& link, ResetLog& l
   if (!found) {
     link.FinishDownload();
     display.ShowStatus(" Lodestria not found. Check your connections and try again.");
+    // A port the user may not open is the usual reason on Linux, and a
+    // desktop user never sees the line the port layer wrote on stderr.
+    if (const std::string_view advice = ports.AccessAdvice(); !advice.empty()) {
+      char text[kAdviceCapacity];
+      const std::size_t length = std::min(advice.size(), sizeof text - 1);
+      advice.copy(text, length);
+      text[length] = '\0';
+      display.ShowMessage(text);
+    }
     return;
   }
 
@@ -109,10 +130,15 @@ void OnReset(ResetDisplay& display, SerialPorts& ports, Clock& clock) {
       display.ShowStatus("The ResetPack file is too large. Please EXIT the program.");
       log.PackageTooLarge();
       break;
+    case Package::kEmpty:
+      display.ShowMessage("The ResetPack file is empty!!");
+      display.ShowStatus("The ResetPack file is empty. Please EXIT the program.");
+      log.PackageEmpty();
+      break;
     case Package::kLoaded:
       display.SetProgressRange(length / kProgressUnit);
       log.PackageFound();
-      LoadUnit(display, clock, link, log, length, start);
+      LoadUnit(display, ports, clock, link, log, length, start);
       break;
   }
   log.Closing();

@@ -18,7 +18,9 @@ inline constexpr std::int32_t kProgressUnit = 1028;
 
 // Runs one reset on `display`, with the link on `ports` and every pause on
 // `clock`: reads the package, finds the unit, loads it, reports each stage
-// in the status line and the reset log. Returns when the run is over,
+// in the status line and the reset log. When no unit is found and the
+// ports have advice for the user (a port the user may not open), a message
+// box shows it after the last status. Returns when the run is over,
 // whatever its outcome; both files and the link are released on every way
 // out. A failing file operation raises FileError, which leaves the run at
 // once and is the caller's to report. Not reentrant: the package buffer is

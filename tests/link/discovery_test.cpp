@@ -44,6 +44,18 @@ TEST_F(Discovery, AMachineWithoutPortsTriesAllThirtyTwoAndReportsTheMissingPort)
   EXPECT_THAT(clock.sleeps(), IsEmpty());
 }
 
+TEST_F(Discovery, AfterTheThirtyTwoNamesTriesTheListedPortsAboveThemInOrder) {
+  ports.extraNumbers = {7, 33, 45, 256};  // COM7 is one of the 32 already
+  ScriptedPort& silent = ports.Add("\\\\.\\COM33");
+  AnswerLikeUnit(ports.Add("\\\\.\\COM256"));
+  EXPECT_EQ(link->FindDevice(), QV5SUCCESS);
+  EXPECT_EQ(ports.opened.size(), 35u);
+  EXPECT_THAT(std::vector(ports.opened.begin() + 31, ports.opened.end()),
+              ElementsAre(Com(32), "\\\\.\\COM33", "\\\\.\\COM45", "\\\\.\\COM256"));
+  EXPECT_FALSE(silent.isOpen);
+  EXPECT_STREQ(link->portName, "\\\\.\\COM256");
+}
+
 TEST_F(Discovery, PassesOverASilentPortAndAMissingOneAndStopsAtTheUnit) {
   ScriptedPort& silent = ports.Add(Com(1));
   ScriptedPort& unit = ports.Add(Com(3));

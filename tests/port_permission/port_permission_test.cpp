@@ -1,11 +1,13 @@
-// A serial device that the user may not open: passed over like any port
-// that does not open, with one line on standard error that names it.
+// A serial device that the user may not open, or that another program
+// holds: passed over like any port that does not open, with one line on
+// standard error that names it and says what helps.
 //
 // Root opens any file whatever its mode, so when the tests run as root the
 // opening is done by a child process that has become the unprivileged user
 // "nobody" (uid and gid 65534) first; as any other user the child keeps
 // its identity.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <grp.h>
@@ -96,24 +98,57 @@ class PortPermission : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(PortPermission, DeviceWithoutPermissionIsPassedOverWithOneLineNamingItAndTheGroup) {
-  const fs::path device = PinDevice(fs::perms::none);
+TEST_F(PortPermission, APortPassedOverGetsOneLineNamingTheDeviceAndWhatHelps) {
+  const std::string mayNot = ": your user may not open this device, and no group gives access to it; "
+                             "ask the administrator for read and write access to it\n";
+  struct Case {
+    const char* group;  // the device's group; nullptr: the file's own
+    fs::perms mode;
+    bool locked;        // another program holds the device
+    const char* advice; // after "pantoline: ... <device>"; a group name for the group advice
+  };
+  constexpr fs::perms kGroupRw = fs::perms::group_read | fs::perms::group_write;
+  constexpr fs::perms kAllRw = kGroupRw | fs::perms::owner_read | fs::perms::owner_write |
+                               fs::perms::others_read | fs::perms::others_write;
+  for (const Case& c : {Case{nullptr, fs::perms::none, false, nullptr},
+                        Case{"dialout", fs::perms::owner_read | kGroupRw, false, "dialout"},
+                        Case{"dialout", fs::perms::owner_read | fs::perms::group_read, false, nullptr},
+                        Case{"tty", fs::perms::owner_read | fs::perms::owner_write |
+                                        fs::perms::group_write, false, nullptr},
+                        Case{"tty", kAllRw & ~fs::perms::others_read & ~fs::perms::others_write, false,
+                             nullptr},
+                        Case{nullptr, kAllRw, true, "busy"}}) {
+    SCOPED_TRACE(std::string(c.group ? c.group : "own") + " " + (c.advice ? c.advice : "may not"));
+    fs::remove(ports() / "com1");
+    fs::remove(dir_.path() / "ttyUSB7");
+    const fs::path device = PinDevice(c.mode);
+    const group* owner = c.group != nullptr ? getgrnam(c.group) : nullptr;
+    if (c.group != nullptr && (owner == nullptr || chown(device.c_str(), -1, owner->gr_gid) != 0)) {
+      continue;  // no such group here, or not ours to give
+    }
+    const int holder = open(device.c_str(), O_RDONLY);
+    if (c.locked) {
+      ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    }
+    const Opened opened = OpenCom1As(config());
+    close(holder);
 
-  // Files a non-root user makes belong to that user's group, which the
-  // line names in place of dialout, as it would a device's own group.
-  struct stat info {};
-  ASSERT_EQ(stat(device.c_str(), &info), 0);
-  const group* owner = getgrgid(info.st_gid);
-  const std::string groupName = info.st_gid == 0 || owner == nullptr ? "dialout" : owner->gr_name;
-
-  const Opened opened = OpenCom1As(config());
-
-  EXPECT_EQ(opened.code, QV5INVALIDHANDLEVALUE);
-  EXPECT_FALSE(opened.port);
-  // The device itself, not the pin that leads to it, and one line only.
-  EXPECT_EQ(opened.stderrText, "pantoline: no permission to open " + fs::canonical(device).string() +
-                                   ": add your user to the " + groupName + " group (sudo usermod -aG " +
-                                   groupName + " $USER) and log in again\n");
+    EXPECT_EQ(opened.code, QV5INVALIDHANDLEVALUE);
+    EXPECT_FALSE(opened.port);
+    // The device itself, not the pin that leads to it, and one line only.
+    const std::string shown = fs::canonical(device).string();
+    const std::string advice = c.advice == nullptr ? "" : c.advice;
+    if (advice == "busy") {
+      EXPECT_EQ(opened.stderrText, "pantoline: " + shown + " is in use by another program: end that "
+                                   "program and try again\n");
+    } else if (!advice.empty()) {
+      EXPECT_EQ(opened.stderrText, "pantoline: no permission to open " + shown + ": add your user to the " +
+                                       advice + " group (sudo usermod -aG " + advice +
+                                       " $USER) and log in again\n");
+    } else {
+      EXPECT_EQ(opened.stderrText, "pantoline: no permission to open " + shown + mayNot);
+    }
+  }
 }
 
 TEST_F(PortPermission, PortsThatFailForOtherReasonsSayNothing) {

@@ -1,6 +1,8 @@
 // The Linux serial port on real pseudo-terminals, in real time.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -8,15 +10,50 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/device_link.h"
 #include "link/port_names_posix.h"
 #include "tests/support/config_home_posix.h"
+
+// A USB serial driver in place of the pseudo-terminal's for TIOCGSERIAL and
+// TIOCSSERIAL, which pseudo-terminals do not know: the test program is
+// linked with --wrap=ioctl, so the port layer's calls come here first.
+struct FakeSerialDriver {
+  bool knowsRequest = false;  // else both requests fail with ENOTTY
+  int flags = 0;              // what TIOCGSERIAL reports
+  int setFlags = -1;          // what TIOCSSERIAL was given; -1 if never called
+} gDriver;
+
+extern "C" int __real_ioctl(int fd, unsigned long request, ...);
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
+    if (!gDriver.knowsRequest) {
+      errno = ENOTTY;
+      return -1;
+    }
+    auto* serial = static_cast<serial_struct*>(argument);
+    if (request == TIOCGSERIAL) {
+      *serial = serial_struct{};
+      serial->flags = gDriver.flags;
+    } else {
+      gDriver.setFlags = serial->flags;
+    }
+    return 0;
+  }
+  return __real_ioctl(fd, request, argument);
+}
 
 namespace pantoline {
 namespace {
@@ -75,6 +112,23 @@ class PtyPort : public ::testing::Test {
   int slave_ = -1;  // held open by the test as well: termios stays inspectable
   std::unique_ptr<DeviceLink> link_;
 };
+
+TEST_F(PtyPort, OpenAsksTheDriverForLowLatencyAndOpensWhateverItSays) {
+  constexpr int kOther = 1 << 6;  // a flag of the driver's own, kept as it was
+  struct Case {
+    bool knows;
+    int flags;
+    int expectedSet;
+  };
+  for (const Case c : {Case{false, 0, -1}, Case{true, kOther, kOther | ASYNC_LOW_LATENCY},
+                       Case{true, ASYNC_LOW_LATENCY, -1}}) {
+    gDriver = {c.knows, c.flags, -1};
+    OpenLink();
+    EXPECT_EQ(gDriver.setFlags, c.expectedSet) << c.knows << " " << c.flags;
+    link_.reset();
+  }
+  gDriver = {};
+}
 
 TEST_F(PtyPort, OpenSetsRawEightNOneAt115200WhateverThePortHadBefore) {
   termios before{};
@@ -156,6 +210,22 @@ TEST_F(PtyPort, WritesReachTheUnitAndPurgeDropsPendingInput) {
   EXPECT_EQ(link.ReadBytes(buffer, 9), 0u);
 }
 
+TEST_F(PtyPort, AWriteGivenUpOnSendsNothingMoreLater) {
+  DeviceLink& link = OpenLink();
+  const std::vector<std::uint8_t> big(1 << 20, 'x');  // far more than the line holds
+  const auto start = Clock::now();
+  EXPECT_EQ(link.WriteBytes(big.data(), static_cast<std::uint32_t>(big.size())),
+            QV5WAITFORSINGLEOBJECTERROR);
+  EXPECT_LT(MsSince(start), 1000);
+  // The unit starts reading again: it finds what its own receive buffer
+  // (4 KiB on a pseudo-terminal) took before the give-up, and nothing of
+  // what the write still held.
+  std::size_t arrived = UnitReceives().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  arrived += UnitReceives().size();
+  EXPECT_LE(arrived, 4096u) << "bytes of an abandoned write went out after it";
+}
+
 TEST_F(PtyPort, ASecondOpenerIsRefusedUntilTheFirstCloses) {
   OpenLink();
   DeviceLink second;
@@ -201,6 +271,9 @@ class PortLookupTest : public ::testing::Test {
     Uart("ttyS0", "4");
     Uart("ttyS1", "0");  // a possible port with no UART behind it
     Uart("ttyS12", "4");
+    Uart("ttyS2", "4");
+    fs::create_directories(fs::path(lookup_.sysTtyDir) / "console");
+    std::ofstream(fs::path(lookup_.sysTtyDir) / "console" / "active") << "tty0 ttyS2\n";
   }
 
   void Uart(const std::string& name, const std::string& type) {
@@ -224,7 +297,7 @@ TEST_F(PortLookupTest, CountsUsbThenAcmThenHardwareSerialPortsInNumericOrder) {
   EXPECT_EQ(Device("\\\\.\\Com3"), "ttyUSB10");
   EXPECT_EQ(Device("\\\\.\\COM4"), "ttyACM0");
   EXPECT_EQ(Device("\\\\.\\cOm5"), "ttyS0");
-  EXPECT_EQ(Device("\\\\.\\Com6"), "ttyS12");
+  EXPECT_EQ(Device("\\\\.\\Com6"), "ttyS12");  // ttyS2 is the kernel's console
   EXPECT_EQ(Device("\\\\.\\Com7"), "");
   EXPECT_EQ(Device("\\\\.\\COM32"), "");
 }

@@ -1,7 +1,9 @@
 // Runs of the reset procedure with files that only Linux stages easily: a
-// lock held by another opener, a full disk, a short read, a huge sparse file.
+// lock held by another opener, a full disk, a short read, a huge sparse file,
+// FIFOs and devices in place of the two files.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/reset/reset_run.h"
@@ -37,6 +39,48 @@ TEST_F(ResetRun, APackageShorterThanItsLengthStopsTheRunBeforeAnyPortIsOpened) {
   }
   EXPECT_THAT(ports.opened, IsEmpty());
   EXPECT_EQ(Log(), kOpening);  // what was written before the error is kept
+}
+
+TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
+  alarm(30);  // a blocking open of a FIFO would never return: end the test instead
+  const fs::path package = dir_.path() / "ResetPack.qv5";
+  const fs::path log = dir_.path() / "ResetSystemLog.doc";
+  enum Odd { kFifo, kFifoWithReader, kZeroDevice, kFolder };
+  struct Case {
+    bool inPackage;  // else in the log's place
+    Odd kind;
+  };
+  for (const Case c : {Case{true, kFifo}, Case{true, kFifoWithReader}, Case{true, kZeroDevice},
+                       Case{true, kFolder}, Case{false, kFifo}, Case{false, kFifoWithReader}}) {
+    SCOPED_TRACE(c.kind + (c.inPackage ? 0 : 10));
+    display.events.clear();
+    fs::remove_all(package);
+    fs::remove_all(log);
+    if (!c.inPackage) {
+      PutPackage(Package(100));
+    }
+    const fs::path odd = c.inPackage ? package : log;
+    int reader = -1;
+    if (c.kind == kFifo || c.kind == kFifoWithReader) {
+      mkfifo(odd.c_str(), 0600);
+      reader = c.kind == kFifoWithReader ? open(odd.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    } else if (c.kind == kZeroDevice) {
+      fs::create_symlink("/dev/zero", odd);
+    } else {
+      fs::create_directory(odd);
+    }
+    Run();
+    if (c.inPackage) {
+      EXPECT_EQ(display.events[1], "message The ResetPack file could not be found!!");
+      EXPECT_EQ(Log(), std::string(kOpening) + "ResetPack was NOT found \n " + kClosing);
+    } else {
+      EXPECT_EQ(display.events.back(), "status  Lodestria not found. Check your connections and try again.");
+      char byte = 0;
+      EXPECT_LE(reader < 0 ? 0 : read(reader, &byte, 1), 0) << "the log went into the FIFO";
+      close(reader);
+    }
+  }
+  alarm(0);
 }
 
 TEST_F(ResetRun, APackageHeldByAnotherOpenerCountsAsMissing) {

@@ -1,5 +1,6 @@
 // Whole runs of the reset procedure: each course, its status texts and
 // pauses, its log byte for byte, and what becomes of the link.
+#include "reset/file_platform.h"
 #include "tests/reset/reset_run.h"
 
 namespace pantoline::testing {
@@ -22,11 +23,13 @@ TEST_F(ResetRun, AMissingPackageEndsWithOneMessageBoxAndOpensNoPort) {
 
 TEST_F(ResetRun, AnAbsentUnitIsReportedAfterTheSearchAndTheFinishingPause) {
   PutPackage(Package(1027));
+  ports.accessAdvice = "no permission to open /dev/ttyUSB0: ...";  // a port passed over
   Run();
   EXPECT_THAT(display.events,
               ElementsAre("disable", "range 0", "status ...Attempting to locate the Lodestria...",
                           "status ...Lodestria NOT Found...",
-                          "status  Lodestria not found. Check your connections and try again."));
+                          "status  Lodestria not found. Check your connections and try again.",
+                          "message no permission to open /dev/ttyUSB0: ..."));
   // 2000 ms on "NOT Found", then FinishDownload's own second.
   EXPECT_EQ(display.statusTimes[2] - display.statusTimes[1], 3000);
   EXPECT_EQ(ports.opened.size(), 32u);
@@ -94,14 +97,23 @@ TEST_F(ResetRun, ElapsedMinutesKeepTheHours) {
   EXPECT_NE(Log().find("Completed in 61 minutes \n"), std::string::npos) << Log();
 }
 
-TEST_F(ResetRun, ATooLargePackageIsRefusedBeforeAnyPortIsOpened) {
-  PutPackage(Package(458'752));
-  Run();
-  EXPECT_THAT(display.events,
-              ElementsAre("disable", "message The ResetPack file is too large!!",
-                          "status The ResetPack file is too large. Please EXIT the program."));
-  EXPECT_EQ(Log(), std::string(kOpening) + "ResetPack is too large \n " + kClosing);
-  EXPECT_THAT(ports.opened, IsEmpty());
+TEST_F(ResetRun, ATooLargeOrEmptyPackageIsRefusedBeforeAnyPortIsOpened) {
+  struct Case {
+    std::size_t size;
+    const char* what;  // "too large", "empty"
+  };
+  for (const Case& c : {Case{458'752, "too large"}, Case{0, "empty"}}) {
+    SCOPED_TRACE(c.what);
+    display.events.clear();
+    PutPackage(Package(c.size));
+    Run();
+    const std::string what = c.what;
+    EXPECT_THAT(display.events,
+                ElementsAre("disable", "message The ResetPack file is " + what + "!!",
+                            "status The ResetPack file is " + what + ". Please EXIT the program."));
+    EXPECT_EQ(Log(), std::string(kOpening) + "ResetPack is " + what + " \n " + kClosing);
+    EXPECT_THAT(ports.opened, IsEmpty());
+  }
 }
 
 TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
@@ -114,15 +126,20 @@ TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
   EXPECT_EQ(std::string(unit.received.begin(), unit.received.begin() + 458'751), package);
 }
 
-TEST_F(ResetRun, AnEmptyPackageCountsAsFoundAndSendsOnlyTheEnd) {
-  PutPackage("");
-  ScriptedReceiver& unit = UnitOnCom3();
-  Run();
-  EXPECT_EQ(display.events[1], "range 0");
-  EXPECT_THAT(unit.blocks, IsEmpty());
-  EXPECT_EQ(unit.eots(), 1);
-  EXPECT_THAT(display.progress, ElementsAre(0, -1));
-  EXPECT_NE(Log().find("App Load System:: \n    QV5SUCCESS: Successful\n"), std::string::npos);
+TEST_F(ResetRun, OnlyAFileOnDiskOpensAsAPackage) {
+  // The null device: NUL anywhere on Windows; /dev/null on Linux, and under
+  // Wine when the working folder is on the drive that maps the Linux root.
+  for (const char* device : {"NUL", "/dev/null"}) {
+    std::FILE* opened = file_platform::OpenExclusiveForReading(device);
+    EXPECT_EQ(opened, nullptr) << device;
+    if (opened != nullptr) {
+      std::fclose(opened);
+    }
+  }
+  PutPackage("x");
+  std::FILE* package = file_platform::OpenExclusiveForReading("ResetPack.qv5");
+  ASSERT_NE(package, nullptr);
+  std::fclose(package);
 }
 
 TEST_F(ResetRun, PackageBytesArriveUnchanged) {

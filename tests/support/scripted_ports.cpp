@@ -80,6 +80,12 @@ int ScriptedPorts::openCount() const {
       std::count_if(ports_.begin(), ports_.end(), [](const auto& p) { return p->isOpen; }));
 }
 
+int ScriptedPorts::ExtraPortNumbers(int* numbers, int capacity) {
+  const int count = std::min(capacity, static_cast<int>(extraNumbers.size()));
+  std::copy_n(extraNumbers.begin(), count, numbers);
+  return count;
+}
+
 ScriptedPort& ScriptedPorts::At(PortHandle port) {
   if (port < 1 || port > static_cast<PortHandle>(ports_.size()) || !ports_[port - 1]->isOpen) {
     throw std::logic_error("the link used a port handle that is not open");
@@ -112,12 +118,18 @@ PortHandle ScriptedPorts::Open(const char* name, const SerialSettings& settings,
 }
 
 std::uint32_t ScriptedPorts::Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) {
-  return At(port).Read(buffer, count);
+  ScriptedPort& p = At(port);
+  return p.gone ? 0 : p.Read(buffer, count);
 }
+
+bool ScriptedPorts::Gone(PortHandle port) { return port != kNoPort && At(port).gone; }
 
 ResultCode ScriptedPorts::Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) {
   ScriptedPort& p = At(port);
   log.push_back("write " + p.name() + " " + std::to_string(count));
+  if (p.gone) {
+    return QV5COMMANDNOTSENT;
+  }
   p.writes.emplace_back(buffer, buffer + count);
   if (p.peer) {
     // A copy: the peer may hand the line to another peer while it runs.

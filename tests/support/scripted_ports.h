@@ -43,6 +43,9 @@ class ScriptedPort {
   ResultCode openResult = QV5SUCCESS;
   // What every Write reports.
   ResultCode writeResult = QV5SUCCESS;
+  // The device has vanished: reads return nothing at once, writes fail at
+  // once (13, not recorded), and Gone reports it.
+  bool gone = false;
 
   // Everything written, each call separately and all together.
   std::vector<Bytes> writes;
@@ -88,10 +91,17 @@ class ScriptedPorts final : public SerialPorts {
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override;
   ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override;
   void Purge(PortHandle port, unsigned flags) override;
+  bool Gone(PortHandle port) override;
   void Close(PortHandle port) override;
 
   // Ports open right now.
   int openCount() const;
+
+  // What ExtraPortNumbers and AccessAdvice give.
+  std::vector<int> extraNumbers;
+  std::string accessAdvice;
+  int ExtraPortNumbers(int* numbers, int capacity) override;
+  std::string_view AccessAdvice() const override { return accessAdvice; }
 
  private:
   ScriptedPort& At(PortHandle port);

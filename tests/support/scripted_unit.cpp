@@ -69,14 +69,20 @@ bool ScriptedReceiver::Valid(std::span<const std::uint8_t> block) const {
 void ScriptedReceiver::OnWrite(ScriptedPort& port, std::span<const std::uint8_t> bytes) {
   Bytes answer;
   const bool isBlock = bytes.size() > 1;
+  int fault = -1;  // the block whose first send this is, if any
   if (!isBlock) {
     singles.push_back(bytes[0]);
     if (bytes[0] == 4) {
       answer = {6};
+      fault = sends_++ == 0 ? 0 : -1;
     }
   } else {
     blocks.emplace_back(bytes.begin(), bytes.end());
-    answer = {static_cast<std::uint8_t>(Valid(bytes) ? 6 : 21)};
+    if (bytes[1] == expected_ && sends_++ == 0) {
+      fault = distinct_;
+    }
+    const bool hurt = fault > 0 && std::ranges::count(damaged, fault) > 0;
+    answer = {static_cast<std::uint8_t>(Valid(bytes) && !hurt ? 6 : 21)};
   }
   if (!script.empty()) {
     answer = script.front();
@@ -87,8 +93,16 @@ void ScriptedReceiver::OnWrite(ScriptedPort& port, std::span<const std::uint8_t>
   if (isBlock && !answer.empty() && answer[0] == 6 && bytes[1] == expected_) {
     received.insert(received.end(), bytes.begin() + 3, bytes.begin() + 131);
     ++expected_;
+    ++distinct_;
+    sends_ = 0;
   }
-  port.Send(answer);
+  if (fault >= 0 && std::ranges::count(noiseInstead, fault) > 0) {
+    answer = kNoise;
+  } else if (fault >= 0 && std::ranges::count(noiseBefore, fault) > 0) {
+    answer.insert(answer.begin(), kNoise.begin(), kNoise.end());
+  }
+  const bool isLate = fault >= 0 && std::ranges::count(late, fault) > 0;
+  port.Send(answer, isLate ? 400'000 : 0);
 }
 
 }  // namespace pantoline::testing

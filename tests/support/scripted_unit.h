@@ -37,6 +37,14 @@ class ScriptedReceiver {
 
   std::deque<Bytes> script;
 
+  // Line faults, by block (1 for the first distinct block, 0 for the EOT),
+  // each on that block's first send only: noise arrives before its answer,
+  // noise arrives instead of its answer, the block arrives damaged (and is
+  // NAKed), or its answer comes 400 s late, just after a block's answer
+  // wait has run out.
+  std::vector<int> noiseBefore, noiseInstead, damaged, late;
+  static inline const Bytes kNoise = {'x', 24, 0x80, 0};
+
   // What the sender wrote: every block (in order, resends included), every
   // one-byte write.
   std::vector<Bytes> blocks;
@@ -51,6 +59,8 @@ class ScriptedReceiver {
 
   ScriptedPort* port_ = nullptr;
   std::uint8_t expected_ = 1;
+  int distinct_ = 1;  // the block expected, counted without wrapping
+  int sends_ = 0;     // sends of it so far
 };
 
 }  // namespace pantoline::testing

@@ -13,6 +13,10 @@
 // would. Both slaves stay open here (never read) so that a test can close
 // and reopen its ports without the masters reporting a hang-up.
 //
+// A test makes the line vanish, as a pulled adapter would, by writing
+// kHangUpA to B in one piece: the relay then closes both masters, so that
+// A hangs up and neither terminal can be opened again.
+//
 // Each terminal is also made the controlling terminal of a small session
 // of its own. Otherwise the first session leader without one that opens it
 // takes it: under Wine that is the wineserver, which then receives SIGHUP
@@ -34,6 +38,8 @@
 namespace {
 
 volatile sig_atomic_t stopping = 0;
+bool hangUpA = false;
+constexpr char kHangUpA[] = "pty_pair: hang up A";
 void Stop(int) { stopping = 1; }
 
 struct Pty {
@@ -79,7 +85,9 @@ struct Lane {
 bool Pump(Lane* lane, short fromEvents, short toEvents) {
   if (lane->held == 0 && (fromEvents & POLLIN)) {
     const ssize_t got = read(lane->from, lane->buffer, sizeof lane->buffer);
-    if (got > 0) {
+    if (got == sizeof kHangUpA - 1 && std::memcmp(lane->buffer, kHangUpA, got) == 0) {
+      hangUpA = true;
+    } else if (got > 0) {
       lane->held = got;
       lane->sent = 0;
     } else if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
@@ -103,7 +111,9 @@ bool Pump(Lane* lane, short fromEvents, short toEvents) {
 // Forks a process that holds `slave` as the controlling terminal of a new
 // session until this process ends.
 // Returns once the terminal is taken, so that no one else can take it first.
-bool HoldAsControllingTerminal(int slave, pid_t* holder) {
+// The holder lets go of the masters, which only the relay may hold: a
+// master closes (and its terminal hangs up) only once no one holds it.
+bool HoldAsControllingTerminal(int slave, const Pty& a, const Pty& b, pid_t* holder) {
   int ready[2];
   if (pipe(ready) != 0) {
     return false;
@@ -114,6 +124,8 @@ bool HoldAsControllingTerminal(int slave, pid_t* holder) {
   }
   if (child == 0) {
     close(ready[0]);
+    close(a.master);
+    close(b.master);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) != 0) {
       _exit(1);
@@ -171,8 +183,8 @@ int main() {
       }
     }
   };
-  if (!HoldAsControllingTerminal(a.slave, &holders[0]) ||
-      !HoldAsControllingTerminal(b.slave, &holders[1])) {
+  if (!HoldAsControllingTerminal(a.slave, a, b, &holders[0]) ||
+      !HoldAsControllingTerminal(b.slave, a, b, &holders[1])) {
     std::fprintf(stderr, "pty_pair: cannot take the terminals: %s\n", std::strerror(errno));
     release();
     return 1;
@@ -199,6 +211,15 @@ int main() {
     if (!Pump(&aToB, fds[0].revents, fds[1].revents) ||
         !Pump(&bToA, fds[1].revents, fds[0].revents)) {
       break;
+    }
+    if (hangUpA) {
+      close(a.master);
+      close(a.slave);
+      close(b.master);
+      close(b.slave);
+      while (!stopping) {
+        pause();
+      }
     }
   }
   release();

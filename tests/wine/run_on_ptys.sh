@@ -5,10 +5,13 @@
 # PREFIX, with COM3 and COM4 joined by a fresh pair of pseudo-terminals
 # (PTY_PAIR relays between them): the program uses COM3 as the port under
 # test and COM4 as the unit's end of the line. No other COM port exists in
-# the prefix while it runs.
+# the prefix while it runs. PANTOLINE_PTY_PORTS="45 46" picks other numbers.
 set -eu
 
-[ $# -ge 4 ] || { sed -n '2,8s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+[ $# -ge 4 ] || { sed -n '2,9s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+read -r port peer <<EOF
+${PANTOLINE_PTY_PORTS:-3 4}
+EOF
 prefix=$1
 pty_pair=$2
 wine=$3
@@ -19,8 +22,8 @@ ports="$here/wine_prefix.sh"
 paths=$(mktemp)
 relay=
 finish() {
-  "$ports" unlink "$prefix" 3 || true
-  "$ports" unlink "$prefix" 4 || true
+  "$ports" unlink "$prefix" "$port" || true
+  "$ports" unlink "$prefix" "$peer" || true
   if [ -n "$relay" ]; then
     kill "$relay" 2>/dev/null || true
     wait "$relay" 2>/dev/null || true
@@ -48,8 +51,8 @@ read -r line_a line_b <"$paths"
 # A link left behind by an earlier run that was killed would point at a
 # terminal that may now belong to someone else.
 "$ports" clear "$prefix"
-"$ports" link "$prefix" 3 "$line_a"
-"$ports" link "$prefix" 4 "$line_b"
+"$ports" link "$prefix" "$port" "$line_a"
+"$ports" link "$prefix" "$peer" "$line_b"
 
-PANTOLINE_TEST_PORT='\\.\COM3' PANTOLINE_TEST_PEER='\\.\COM4' \
+PANTOLINE_TEST_PORT="\\\\.\\COM$port" PANTOLINE_TEST_PEER="\\\\.\\COM$peer" \
   "$ports" run "$prefix" "$wine" "$@"

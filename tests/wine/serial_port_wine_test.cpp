@@ -26,6 +26,7 @@
 #include "link/device_link.h"
 #include "link/serial_port.h"
 #include "tests/support/scripted_ports.h"
+#include "tests/support/scripted_unit.h"
 
 namespace pantoline {
 namespace {
@@ -351,6 +352,17 @@ TEST_F(SerialLine, AWriteTheLineCannotTakeIsCancelledAfter300Ms) {
   EXPECT_EQ(peer_->Receive(64), B("OK"));
 }
 
+TEST_F(SerialLine, AReadTheDriverNeverEndsIsGivenUpAfterItsBound) {
+  OpenPortOrFail();
+  // Without time-outs the driver would wait for a byte for ever.
+  COMMTIMEOUTS never{};
+  ASSERT_TRUE(SetCommTimeouts(AsHandle(port_), &never));
+  const auto start = Steady::now();
+  EXPECT_EQ(ReadPort(1).size(), 0u);
+  EXPECT_LT(MsSince(start), 3000) << "the read's bound is its total time-out (0) plus 1 s";
+  EXPECT_FALSE(ports_.Gone(port_));
+}
+
 TEST_F(SerialLine, ASecondOpenerIsRefused) {
   OpenPortOrFail();
   ResultCode code = -1;
@@ -378,6 +390,40 @@ TEST_F(SerialLine, SettingsThePortRefusesLeaveNoPortAndCode29) {
 }
 
 // Open as the device link does it, on the real clock.
+TEST_F(SerialLine, TheSearchReachesAListedPortAboveCom32) {
+  const int number = std::atoi(portName_.c_str() + 7);  // after "\\.\COM"
+  if (number <= 32) {
+    GTEST_SKIP() << "the port under test is one of the 32 names; serial_port_wine_high_port "
+                    "runs this with COM45";
+  }
+  // Wine's mount manager, which lists the ports it maps, is off in the
+  // tests' prefix: enter the port as a serial driver would.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::string value = "COM" + std::to_string(number);
+  RegSetValueExA(key, "\\Device\\PantolineTest", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
+  std::thread unit([&] {
+    // Answers the greeting, which comes only once the 32 names are tried.
+    Bytes heard;
+    for (int quiet = 0; quiet < 30 && heard.size() < 7; ++quiet) {
+      const Bytes got = peer_->Receive(7 - heard.size());
+      heard.insert(heard.end(), got.begin(), got.end());
+    }
+    if (heard == testing::Line("SA-28")) {
+      peer_->Send(testing::Line("SA-77"));
+    }
+  });
+  DeviceLink link;
+  EXPECT_EQ(link.FindDevice(), QV5SUCCESS);
+  unit.join();
+  EXPECT_EQ(link.portName, portName_);
+  RegDeleteValueA(key, "\\Device\\PantolineTest");
+  RegCloseKey(key);
+}
+
 TEST(DeviceLinkOpen, FailsAtOnceWithoutTheSettleDelay) {
   {
     // No device at all. Under Wine the test's prefix maps only the two

@@ -10,6 +10,11 @@
 // directions (counted by the unit), the sending thread's CPU time and the
 // allocations the sending thread made (global operator new is replaced
 // below and counts only between the two reports).
+//
+// With --wine, the same transfer is then made by the Windows program's link
+// under Wine (pantoline-bench-load.exe, built by the Windows build), with
+// the unit on COM1 of a Wine prefix, and its time is set beside the Linux
+// one against the same line-rate bound.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -30,6 +35,7 @@
 #include "app/command_line.h"
 #include "link/device_link.h"
 #include "reset/reset_procedure.h"
+#include "tools/bench/bench_package.h"
 #include "tools/simunit/sim_unit.h"
 
 namespace {
@@ -89,11 +95,13 @@ struct Measure {
   simunit::LineCounts startCounts, endCounts;
   std::int32_t lastCount = 0;
   int reports = 0;
+  pantoline::bench::BlockTimes blocks;
 };
 
 void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   auto* m = static_cast<Measure*>(context);
   ++m->reports;
+  m->blocks.Record(NowNs());
   if (bytes == 0) {
     m->startCounts = m->unit->Counts();
     m->startCpuNs = ThreadCpuNs();
@@ -108,19 +116,6 @@ void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   } else {
     m->lastCount = bytes;
   }
-}
-
-// The same bytes on every run: xorshift32 from a fixed seed.
-std::vector<std::uint8_t> MakePackage(std::int32_t size) {
-  std::vector<std::uint8_t> package(static_cast<std::size_t>(size));
-  std::uint32_t state = 0x2545F491;
-  for (std::uint8_t& byte : package) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    byte = static_cast<std::uint8_t>(state >> 24);
-  }
-  return package;
 }
 
 // The unit holds ceil(L / 128) blocks: the package, then (after a short
@@ -140,6 +135,46 @@ bool Intact(const std::vector<std::uint8_t>& package, const std::vector<std::uin
 
 const char* Verdict(bool pass) { return pass ? "PASS" : "MISS"; }
 
+// What the Wine run measured.
+struct WineRun {
+  bool ran = false;
+  int found = -1, loaded = -1;
+  double seconds = 0;
+  double medianMs = 0;
+  simunit::Transfer received;
+};
+
+// Loads the package with `exe` under Wine, in `prefix` (which must keep
+// Wine's mount manager from mapping real ports, as the Windows tests'
+// prefix does), with a fresh unit on its COM1.
+WineRun RunUnderWine(const simunit::Options& options, const std::string& exe,
+                     const std::string& prefix, std::int32_t size) {
+  WineRun run;
+  simunit::SimUnit unit(options);
+  std::string error;
+  if (!unit.Start(&error) || !unit.PlaceWineLink(prefix, 1, &error)) {
+    std::fprintf(stderr, "pantoline-bench: %s\n", error.c_str());
+    return run;
+  }
+  // Wine's own messages only when asked for with WINEDEBUG (its channels
+  // with timestamps show where the time goes).
+  const char* debug = std::getenv("WINEDEBUG");
+  const bool traced = debug != nullptr && std::string_view(debug) != "-all";
+  const std::string command = "WINEPREFIX='" + prefix + "' WINEDLLOVERRIDES='mscoree,mshtml=;mountmgr.sys=d' " +
+                              "wine '" + exe + "' " + std::to_string(size) + (traced ? "" : " 2>/dev/null");
+  if (std::FILE* output = popen(command.c_str(), "r")) {
+    run.ran = std::fscanf(output, "found %d loaded %d seconds %lf median %lf", &run.found,
+                          &run.loaded, &run.seconds, &run.medianMs) == 4;
+    pclose(output);
+  }
+  if (run.ran && run.found == 0) {
+    unit.WaitForTransfers(1, 10'000, &run.received);
+  }
+  unit.Stop();
+  unit.RemoveLinks();
+  return run;
+}
+
 constexpr char kHelp[] = R"(Usage: pantoline-bench [OPTION]...
 Loads a 458,751-byte package through FindDevice and LoadPackage into the
 simulated unit running at line rate (115200 baud 8N1) on a pseudo-terminal,
@@ -149,6 +184,9 @@ and prints how the transfer compares with the line. A run takes about 42 s.
                        USB adapter's latency; the ratio goal then cannot hold)
   --checksum           the unit asks for the 8-bit checksum instead of CRC-16
   --size BYTES         another package length
+  --wine EXE           then the same with the Windows program's link under Wine:
+                       EXE is pantoline-bench-load.exe of the Windows build, the
+                       prefix $WINEPREFIX (the Windows tests' own serves)
   --help               this text
 
 Exit status 0 when the package arrived intact and every goal was met.
@@ -160,13 +198,19 @@ int main(int argc, char** argv) {
   simunit::Options options;
   options.lineRate = true;
   std::int32_t size = pantoline::kPackageCapacity;  // the largest reset package
-  enum : int { kChecksum = 256, kReplyDelayMs, kSize };
+  std::string wineExe;
+  enum : int { kChecksum = 256, kReplyDelayMs, kSize, kWine };
   constexpr pantoline::CommandOption kOptions[] = {
       {"reply-delay-ms", true, kReplyDelayMs},
       {"checksum", false, kChecksum},
       {"size", true, kSize},
+      {"wine", true, kWine},
   };
   auto take = [&](int id, const char* text) {
+    if (id == kWine) {
+      wineExe = std::filesystem::absolute(text).string();
+      return true;
+    }
     if (id == kChecksum) {
       options.checksum = true;
       return true;
@@ -206,7 +250,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const std::vector<std::uint8_t> package = MakePackage(size);
+  const char* winePrefix = std::getenv("WINEPREFIX");
+  if (!wineExe.empty() && (winePrefix == nullptr || winePrefix[0] != '/')) {
+    std::fprintf(stderr, "pantoline-bench: --wine needs WINEPREFIX, an absolute path\n");
+    return 2;
+  }
+  const std::vector<std::uint8_t> package = pantoline::bench::MakePackage(size);
   Measure m;
   m.unit = &unit;
   ResultCode found = 0;
@@ -250,6 +299,8 @@ int main(int argc, char** argv) {
   std::printf("  LoadPackage          %d%s\n", loaded, loaded == 0 ? " (success)" : " (FAILED)");
   std::printf("  wall time            %.3f s   XmodemSend from its start report (0) to its end report (-1)\n",
               wallS);
+  std::printf("  block and ACK        %.3f ms   median between progress reports; the line's own %.3f ms\n",
+              m.blocks.MedianMs(), 1000 * ((options.checksum ? 132 : 133) + 1) / kLineBytesPerSecond);
   std::printf("  bytes on the line    %llu   both directions, counted by the unit (%llu in, %llu out)\n",
               static_cast<unsigned long long>(lineBytes),
               static_cast<unsigned long long>(m.endCounts.received - m.startCounts.received),
@@ -264,5 +315,31 @@ int main(int argc, char** argv) {
   std::printf("  package intact       %s   (%d blocks accepted, %d repeats, %d NAKs)\n",
               intact ? "yes" : "NO", received.blocksAccepted, received.duplicatesDropped,
               received.naksSent);
+  if (!wineExe.empty()) {
+    const WineRun wine = RunUnderWine(options, wineExe, winePrefix, size);
+    const bool wineIntact = wine.received.end == simunit::TransferEnd::kCompleted &&
+                            Intact(package, wine.received.data);
+    // Same package, same blocks: the same bytes on the line, unless either
+    // run repeated a block.
+    const bool sameBytes = wine.received.duplicatesDropped == received.duplicatesDropped &&
+                           wine.received.naksSent == received.naksSent;
+    const double wineRatio = boundS > 0 ? wine.seconds / boundS : 0;
+    std::printf("pantoline-bench: the same with the Windows program's link under Wine (%s)\n",
+                wineExe.c_str());
+    if (!wine.ran || wine.found != 0 || wine.loaded != 0) {
+      std::printf("  FindDevice %d, LoadPackage %d: no figure\n", wine.found, wine.loaded);
+      return 1;
+    }
+    std::printf("  wall time            %.3f s   Linux %.3f s\n", wine.seconds, wallS);
+    std::printf("  block and ACK        %.3f ms   Linux %.3f ms\n", wine.medianMs, m.blocks.MedianMs());
+    std::printf("  ratio                %.4f    against the line-rate bound above%s; Linux %.4f\n",
+                wineRatio, sameBytes ? "" : " (NOT the same bytes: blocks were repeated)", ratio);
+    std::printf("  package intact       %s   (%d blocks accepted, %d repeats, %d NAKs)\n",
+                wineIntact ? "yes" : "NO", wine.received.blocksAccepted,
+                wine.received.duplicatesDropped, wine.received.naksSent);
+    if (!wineIntact) {
+      return 1;
+    }
+  }
   return intact && ratioPass && cpuPass && allocPass ? 0 : 1;
 }

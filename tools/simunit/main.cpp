@@ -65,7 +65,9 @@ Misbehaviour (K counts the blocks of a transfer from 1):
   --ignore-eot N          leave the first N EOT unanswered (the block
                           time-out's NAK asks for the next)
   --ignore-eot-always     never answer EOT
-  --silent-block K        fall silent for good at block K, as if unplugged
+  --silent-block K        fall silent for good at block K
+  --vanish-block K        close the line for good at block K, as a pulled
+                          adapter does
 The link waits minutes for a request or an answer before it gives up, so
 --never-ask and --silent-block keep it busy for that long.
 
@@ -115,8 +117,8 @@ enum Id : int {
   kChecksum = 256, kNeverAsk, kCancelFirst, kIgnoreEotAlways, kLineRate, kVerbose, kOnce,
   kGreeting, kEcho, kPort, kWinePort, kSplitGapMs, kLateMs, kFirstRequestMs,
   kRequestIntervalMs, kRequests, kBlockTimeoutMs, kBlockTimeouts, kNakBlock, kNakTimes,
-  kLoseAck, kCancelBlock, kIgnoreEot, kSilentBlock, kReplyDelayMs, kConfigHome, kWinePrefix,
-  kOutput,
+  kLoseAck, kCancelBlock, kIgnoreEot, kSilentBlock, kVanishBlock, kReplyDelayMs, kConfigHome,
+  kWinePrefix, kOutput,
 };
 
 constexpr pantoline::CommandOption kOptions[] = {
@@ -144,6 +146,7 @@ constexpr pantoline::CommandOption kOptions[] = {
     {"cancel-block", true, kCancelBlock},
     {"ignore-eot", true, kIgnoreEot},
     {"silent-block", true, kSilentBlock},
+    {"vanish-block", true, kVanishBlock},
     {"reply-delay-ms", true, kReplyDelayMs},
     {"config-home", true, kConfigHome},
     {"wine-prefix", true, kWinePrefix},
@@ -194,6 +197,7 @@ bool Take(Command* c, int id, const char* text) {
     case kCancelBlock: number = &o.cancelBlock; break;
     case kIgnoreEot: number = &o.ignoreEot; break;
     case kSilentBlock: number = &o.silentBlock; break;
+    case kVanishBlock: number = &o.vanishBlock; break;
   }
   if (number != nullptr && ParseInt(text, number)) {
     return true;

@@ -265,7 +265,9 @@ class SimUnit::Engine {
     if (state_ == State::kAwaitFirst) {
       End(TransferEnd::kNoBlock);  // the link has moved on without sending
     }
-    if (command == "SA-28") {
+    if (command == "SA-28" && o_.vanish == Options::Vanish::kGreeting) {
+      Vanish();
+    } else if (command == "SA-28") {
       Log("greeting: %s", Name(o_.greeting));
       Reply(o_.greeting, "SA-77", at);
     } else if (command == "QV5-3") {
@@ -421,6 +423,10 @@ class SimUnit::Engine {
       return;
     }
     const int ordinal = current_.blocksAccepted + 1;
+    if (ordinal == o_.vanishBlock) {
+      Vanish();
+      return;
+    }
     if (ordinal == o_.silentBlock) {
       Log("block %d: falling silent", ordinal);
       End(TransferEnd::kFellSilent);
@@ -451,6 +457,14 @@ class SimUnit::Engine {
     ArmBlockTimer(Send(kAck, earliest));
   }
 
+  void Vanish() {
+    Log("vanishing");
+    state_ = State::kDead;
+    timer_ = kNever;
+    out_.clear();
+    unit_.Hangup(NowNs());
+  }
+
   void Nak(Nanos earliest) {
     ++current_.naksSent;
     ArmBlockTimer(Send(kNak, earliest));
@@ -459,6 +473,10 @@ class SimUnit::Engine {
   void ArmBlockTimer(Nanos from) { timer_ = from + o_.blockTimeoutMs * kMs; }
 
   void Eot(Nanos at) {
+    if (o_.vanish == Options::Vanish::kEot) {
+      Vanish();
+      return;
+    }
     if (o_.ignoreEotAlways || current_.eotsIgnored < o_.ignoreEot) {
       ++current_.eotsIgnored;
       Log("EOT ignored (%d)", current_.eotsIgnored);
@@ -483,6 +501,8 @@ class SimUnit::Engine {
         const std::uint8_t cancel[] = {kCan, kCan};
         Send(cancel, sizeof cancel, deadline);
         End(TransferEnd::kUnitCancelled);
+      } else if (o_.vanish == Options::Vanish::kRequest) {
+        Vanish();
       } else if (o_.neverAsk) {
         Log("not asking for the package");
       } else if (current_.requestsSent < o_.requests) {
@@ -649,6 +669,15 @@ bool SimUnit::Start(std::string* error) {
   engine_ = std::make_unique<Engine>(*this);
   thread_ = std::thread([this] { engine_->Run(); });
   return true;
+}
+
+void SimUnit::Hangup(std::int64_t atNs) {
+  close(slave_);
+  close(master_);
+  slave_ = -1;
+  master_ = -1;
+  vanishedNs_.store(atNs);
+  stopping_.store(true);
 }
 
 void SimUnit::Stop() {

@@ -61,7 +61,13 @@ struct Options {
   int cancelBlock = 0;        // cancels (CAN CAN) instead of answering block k
   int ignoreEot = 0;          // lets this many EOT go unanswered
   bool ignoreEotAlways = false;
-  int silentBlock = 0;        // at block k, falls silent for good (unplugged)
+  int silentBlock = 0;        // at block k, falls silent for good (present, but mute)
+  // Vanishes: closes its end of the line for good, as a pulled adapter does,
+  // on the greeting, instead of its first request, or on the first EOT;
+  // or on block k.
+  enum class Vanish { kNever, kGreeting, kRequest, kEot };
+  Vanish vanish = Vanish::kNever;
+  int vanishBlock = 0;
 
   // --- The line -----------------------------------------------------------
   bool lineRate = false;  // 86.8 us a byte, both directions
@@ -144,6 +150,9 @@ class SimUnit {
   int TransfersEnded() const;
   int TransfersCompleted() const;
 
+  // When the unit vanished (monotonic clock, ns), 0 while it has not.
+  std::int64_t VanishedNs() const { return vanishedNs_.load(); }
+
   // Lock-free and allocation-free: may be read from a progress receiver.
   LineCounts Counts() const {
     return {received_.load(std::memory_order_relaxed), sent_.load(std::memory_order_relaxed)};
@@ -156,6 +165,8 @@ class SimUnit {
   class Engine;
 
   void Publish(Transfer&& transfer);
+  // Closes both ends of the pseudo-terminal on the unit's thread and ends it.
+  void Hangup(std::int64_t atNs);
 
   const Options options_;
   int master_ = -1;
@@ -166,6 +177,7 @@ class SimUnit {
   std::unique_ptr<Engine> engine_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
+  std::atomic<std::int64_t> vanishedNs_{0};
   std::atomic<std::uint64_t> received_{0};
   std::atomic<std::uint64_t> sent_{0};
 

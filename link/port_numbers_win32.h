@@ -1,0 +1,14 @@
+// The numbered serial ports that Windows lists, for the search beyond its
+// 32 fixed names. Used by serial_port_win32.cpp.
+#pragma once
+
+namespace pantoline {
+
+// The numbers n above 32 of the ports "COMn" that the system lists under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (where each serial driver enters the
+// ports it made), ascending and without repeats; at most `capacity` of them
+// go into `numbers`. Returns how many. Values that are not "COMn" with n
+// from 33 to 256 are passed over. 0 when the key is absent.
+int ListedPortNumbersAbove32(int* numbers, int capacity);
+
+}  // namespace pantoline
