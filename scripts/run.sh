@@ -118,7 +118,7 @@ else
   wait_for_trace "ready 102" 60 >/dev/null
   window=${shown##* }
   click_control "$window" 1
-  wait_for_trace "handled 102 1" 600 >/dev/null
+  wait_for_trace "finished 102" 600 >/dev/null
   say "status line: $(grep '^trace: text 102 1000 ' "$run/program.err" | tail -1 | cut -d' ' -f5-)"
   screenshot=$(mktemp --suffix=.png "${TMPDIR:-/tmp}/pantoline-screenshot.XXXXXX")
   import -window root "$screenshot"

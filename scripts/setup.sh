@@ -12,6 +12,7 @@ packages=("$@")
   g++-mingw-w64-x86-64                      # the Windows program
   wine wine64                               # runs the Windows program and its tests
   xvfb xauth xdotool imagemagick            # a virtual display, key presses, screenshots
+  weston                                    # a headless Wayland compositor for the GTK tests
   desktop-file-utils appstream              # validate the desktop entry and metainfo
   dpkg-dev file unzip                       # check the .deb (dependencies) and the .zip
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Pantoline for Linux (under AddressSanitizer and
 # UndefinedBehaviorSanitizer) and for Windows (MinGW-w64), then runs every
-# test: the Linux tests natively, the Windows tests under Wine.
+# test: the Linux tests natively, the Windows tests under Wine; and the GTK
+# dialog's tests once more under ThreadSanitizer.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,6 +35,22 @@ for build in linux-sanitize windows; do
   fi
 done
 
-echo "Linux and Windows together:"
+# The GTK dialog's worker thread under ThreadSanitizer: a build of its own,
+# its display tests only.
+tsan_log=build/tsan/ctest-output.txt
+if cmake -S . -B build/tsan -DPANTOLINE_TSAN=ON >/dev/null &&
+  cmake --build build/tsan -j "$jobs" --target gtk_dialog_tests >/dev/null; then
+  ctest --test-dir build/tsan -R '^gtk_dialog_' --output-on-failure 2>&1 | tee "$tsan_log"
+  ((PIPESTATUS[0] == 0)) || status=1
+  t=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$tsan_log" | tail -1)
+  read -r f _ _ _ _ total <<<"${t:-1 tests failed out of 1}"
+  failed=$((failed + f))
+  passed=$((passed + total - f))
+else
+  status=1
+  failed=$((failed + 1))
+fi
+
+echo "Linux (ASan, TSan) and Windows together:"
 echo "$passed passed, $failed failed, $skipped skipped"
 exit "$status"

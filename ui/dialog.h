@@ -13,8 +13,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "reset/reset_display.h"
 
 namespace pantoline::ui {
 
@@ -150,8 +153,19 @@ class Dialog {
   // Runs DoDataExchange; only towards the controls (`saveAndValidate`
   // false) is supported, the program never reads its controls back.
   void UpdateData(bool saveAndValidate);
-  // Repaints what has changed at once, without dispatching input.
+  // Repaints what has changed at once where the platform needs to be told
+  // (Windows, whose one thread runs the reset); GTK repaints by itself.
   void UpdateWindow();
+  // Runs `reset` on `display` (this dialog's own) as the long work of a
+  // command. Windows: at once, inside the command's handler, on the one
+  // thread; a FileError leaving it is the dispatch's to report. GTK: on a
+  // worker thread, returning at once; `display` is then reached only on
+  // the main thread, through a display that hands every call over to the
+  // main loop; while the run lasts the cancel commands (EXIT, Escape,
+  // Close) are held and carried out after it, other commands but the
+  // window menu's are dropped, a FileError leaving the run is reported
+  // like one leaving a handler, and the dialog never ends before the run.
+  void RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> reset);
   // Disabling the control that has the focus passes the focus on to the
   // next tab stop first, so that the keyboard (Escape) still reaches the
   // dialog.

@@ -31,7 +31,7 @@ bool ResetDialog::OnInitDialog() {
 
 void ResetDialog::OnOK() {
   // Runs once: the reset disables RESET first and nothing enables it again.
-  OnReset(*this);
+  RunReset(*this, [](ResetDisplay& display) { OnReset(display); });
 }
 
 void ResetDialog::OnCancel() { Dialog::OnCancel(); }

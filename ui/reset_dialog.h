@@ -1,9 +1,10 @@
 // The program's working window: a progress bar, one status line, RESET
-// LODESTRIA and EXIT. RESET runs the reset on the user-interface thread,
-// inside the button's handler; the window changes during the run only
-// through ShowStatus, ShowProgress and OnProgress, each of which repaints
-// at once since no message loop runs meanwhile. RESET works once per start
-// of the program.
+// LODESTRIA and EXIT. RESET runs the reset through the toolkit's RunReset:
+// inside the button's handler on Windows, each display call repainting at
+// once since no message loop runs meanwhile; beside the window on Linux,
+// each display call reaching this dialog on the main thread. The window
+// changes during the run only through ShowStatus, ShowProgress and
+// OnProgress. RESET works once per start of the program.
 #pragma once
 
 #include <cstdint>

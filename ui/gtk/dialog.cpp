@@ -1,30 +1,20 @@
 // Dialogs on GTK 3: a window built from a layout table, run modally in a
 // nested main loop, with the commands of its buttons, keys and window menu
-// dispatched to the dialog's handlers.
-//
-// Repainting at once. A command handler may run for a long time (the reset
-// runs inside RESET's), and the display operations it calls must show
-// their changes while it runs, yet the user's input must wait until it
-// returns, as it would in the platform's message queue. UpdateWindow
-// therefore runs what the main loop has due, with GDK's event handler
-// replaced by one that passes everything but user input (exposure,
-// configuration, focus) on and holds the input aside, and then draws the
-// window's changes itself (see PaintNow). Once no command handler runs any
-// more, the held input is delivered in its order, before anything that
-// came later.
+// dispatched to the dialog's handlers. A reset runs on a worker thread
+// (see reset_run.h) while the main loop goes on: the window repaints and
+// answers its compositor throughout, and the commands that would end the
+// dialog wait until the run is over.
 #include <gdk/gdk.h>
 #include <gdk/gdkkeysyms.h>
-#ifdef GDK_WINDOWING_X11
-#include <gdk/gdkx.h>
-#endif
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "reset/file_error.h"
 #include "ui/application.h"
+#include "ui/gtk/reset_run.h"
 #include "ui/gtk/toolkit.h"
 #include "ui/resource_ids.h"
 
@@ -36,254 +26,6 @@ namespace {
 
 constexpr unsigned kCloseCommand = 0xF060;  // the window menu's Close item
 constexpr int kSystemIconSize = 32;
-// Main-loop iterations a repaint runs at most without waiting: enough for
-// the events and sources that are due, bounded so that a source that is
-// always ready cannot keep the repaint from returning.
-constexpr int kDueIterations = 50;
-// Layout rounds a repaint runs, a few as in the frame clock's layout phase.
-constexpr int kLayoutRounds = 4;
-// Where a repaint waits for the frame clock (see PaintNow): how long it
-// waits for a frame before it takes the clock as stopped (a minimised
-// window on some displays), after which repaints no longer wait until a
-// frame is painted again.
-constexpr guint kFrameWaitMs = 500;
-
-// ---- Input held while a command handler repaints -------------------------
-
-struct HeldInput {
-  std::vector<GdkEvent*> events;
-  int commandDepth = 0;  // command handlers running
-  bool holding = false;  // inside a repaint
-  guint replaySource = 0;
-};
-HeldInput held;
-
-bool IsUserInput(GdkEventType type) {
-  switch (type) {
-    case GDK_MOTION_NOTIFY:
-    case GDK_BUTTON_PRESS:
-    case GDK_2BUTTON_PRESS:
-    case GDK_3BUTTON_PRESS:
-    case GDK_BUTTON_RELEASE:
-    case GDK_KEY_PRESS:
-    case GDK_KEY_RELEASE:
-    case GDK_ENTER_NOTIFY:
-    case GDK_LEAVE_NOTIFY:
-    case GDK_SCROLL:
-    case GDK_PROXIMITY_IN:
-    case GDK_PROXIMITY_OUT:
-    case GDK_DELETE:  // the window manager's Close
-    case GDK_DRAG_ENTER:
-    case GDK_DRAG_LEAVE:
-    case GDK_DRAG_MOTION:
-    case GDK_DRAG_STATUS:
-    case GDK_DROP_START:
-    case GDK_DROP_FINISHED:
-    case GDK_TOUCH_BEGIN:
-    case GDK_TOUCH_UPDATE:
-    case GDK_TOUCH_END:
-    case GDK_TOUCH_CANCEL:
-    case GDK_TOUCHPAD_SWIPE:
-    case GDK_TOUCHPAD_PINCH:
-    case GDK_PAD_BUTTON_PRESS:
-    case GDK_PAD_BUTTON_RELEASE:
-    case GDK_PAD_RING:
-    case GDK_PAD_STRIP:
-    case GDK_PAD_GROUP_MODE:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// GTK's own handler, which gtk_init installs.
-void DeliverEvent(GdkEvent* event, gpointer) { gtk_main_do_event(event); }
-
-void HoldUserInput(GdkEvent* event, gpointer) {
-  if (!IsUserInput(event->type)) {
-    gtk_main_do_event(event);
-    return;
-  }
-  if (held.events.empty()) {
-    Trace("input held");
-  }
-  held.events.push_back(gdk_event_copy(event));
-}
-
-gboolean ReplayHeldInput(gpointer) {
-  held.replaySource = 0;
-  std::vector<GdkEvent*> events;
-  events.swap(held.events);
-  Trace("input replayed %zu", events.size());
-  for (GdkEvent* event : events) {
-    gtk_main_do_event(event);  // a window gone meanwhile ignores it
-    gdk_event_free(event);
-  }
-  return G_SOURCE_REMOVE;
-}
-
-// Delivers the held input ahead of the events that are still waiting in
-// GDK's queue (they are newer).
-void Replay() {
-  if (!held.holding && !held.events.empty() && held.replaySource == 0) {
-    held.replaySource = g_idle_add_full(G_PRIORITY_HIGH, ReplayHeldInput, nullptr, nullptr);
-  }
-}
-
-// The held input waits until no command handler runs any more.
-void ScheduleReplay() {
-  if (held.commandDepth == 0) {
-    Replay();
-  }
-}
-
-gboolean StopWaiting(gpointer flag) {
-  *static_cast<bool*>(flag) = true;
-  return G_SOURCE_REMOVE;
-}
-
-void CountFrame(GdkFrameClock*, gpointer window) {
-  ++static_cast<Dialog::Window*>(window)->framesPainted;
-}
-
-bool OnScreen(const Dialog::Window& w) {
-  if (!gtk_widget_get_mapped(w.window)) {
-    return false;
-  }
-  const GdkWindowState state = gdk_window_get_state(gtk_widget_get_window(w.window));
-  return (state & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) == 0;
-}
-
-// Whether the display shows what is drawn into a window as soon as the
-// server has carried out the drawing, frame clock or not. On X11 it does:
-// GDK sends the drawing to the server as it happens. On Wayland a frame
-// reaches the compositor only when the frame clock commits it after its
-// paint, so there a repaint has to wait for the clock.
-bool DrawsOutsideFrames(GdkDisplay* display) {
-#ifdef GDK_WINDOWING_X11
-  return GDK_IS_X11_DISPLAY(display);
-#else
-  (void)display;
-  return false;
-#endif
-}
-
-// Dispatches what the main loop has due now at the display's priorities,
-// without waiting: the display's events (configuration, exposure, a change
-// of the window's state) and the frame clock's own frame once its time has
-// come, which keeps GTK's style transitions (a button fading to disabled)
-// going while a command handler runs. Work of lower priority (the
-// program's own idle work) waits until the handler returns, so that none
-// of it runs inside a repaint: the loop runs only while the most urgent
-// source that is ready is one of the display's.
-void RunDueSources() {
-  GMainContext* context = g_main_context_default();
-  if (!g_main_context_acquire(context)) {
-    return;  // another thread runs the loop
-  }
-  for (int i = 0; i < kDueIterations; ++i) {
-    gint mostUrgent = 0;
-    if (!g_main_context_prepare(context, &mostUrgent) || mostUrgent > GDK_PRIORITY_REDRAW) {
-      break;
-    }
-    g_main_context_iteration(context, FALSE);
-  }
-  g_main_context_release(context);
-}
-
-// Settles the window's layout, as showing a window or the frame clock's
-// layout phase does, and tells whether the window keeps its size. Like the
-// frame clock it takes a few rounds: allocating a widget may bring its
-// style up to date, and a changed style asks for another round (the
-// progress bar's when it empties or fills). A dialog's window is not
-// resizable, so GTK gives it exactly the size it asks for; a window that
-// asks for another size gets it from the window system later.
-bool SettleLayout(GtkWidget* window) {
-  for (int round = 0; round < kLayoutRounds; ++round) {
-    gtk_container_check_resize(GTK_CONTAINER(window));
-  }
-  GtkRequisition size;
-  gtk_widget_get_preferred_size(window, &size, nullptr);
-  return size.width == gtk_widget_get_allocated_width(window) &&
-         size.height == gtk_widget_get_allocated_height(window);
-}
-
-// Draws the window's invalid area at once, as its frame clock would at its
-// next frame, and tells whether it did. The clock paces frames to the
-// display's refresh (about 60 a second), far slower than the reset shows
-// its progress (a block every 11.6 ms at the line's rate), so waiting for
-// it would hold the transfer back. The area drawn is taken from the
-// window, so the clock's next frame finds nothing left to draw, and the
-// window's own double buffer means the screen never shows a half-drawn
-// frame. A window whose size is changing is left to the clock, which
-// draws it once it has its new size.
-bool DrawNow(Dialog::Window& w) {
-  if (!SettleLayout(w.window)) {
-    return false;
-  }
-  GdkWindow* surface = gtk_widget_get_window(w.window);
-  cairo_region_t* invalid = gdk_window_get_update_area(surface);
-  if (invalid != nullptr) {
-    GdkDrawingContext* context = gdk_window_begin_draw_frame(surface, invalid);
-    gtk_widget_draw(w.window, gdk_drawing_context_get_cairo_context(context));
-    gdk_window_end_draw_frame(surface, context);
-    cairo_region_destroy(invalid);
-  }
-  return true;
-}
-
-// Runs the main loop until the window's frame clock has painted a frame,
-// or until it has stopped painting (see kFrameWaitMs).
-void WaitForPaintedFrame(Dialog::Window& w) {
-  const std::uint64_t target = w.framesPainted + 1;
-  gdk_frame_clock_request_phase(w.frameClock, GDK_FRAME_CLOCK_PHASE_PAINT);
-  if (w.frameClockStalled) {
-    for (int i = 0; i < kDueIterations && w.framesPainted < target; ++i) {
-      if (!g_main_context_iteration(nullptr, FALSE)) {
-        break;
-      }
-    }
-  } else {
-    bool timedOut = false;
-    const guint timer = g_timeout_add(kFrameWaitMs, StopWaiting, &timedOut);
-    while (w.framesPainted < target && !timedOut) {
-      g_main_context_iteration(nullptr, TRUE);
-    }
-    if (!timedOut) {
-      g_source_remove(timer);
-    }
-  }
-  w.frameClockStalled = w.framesPainted < target;
-}
-
-// Paints the window's pending changes and returns once they have reached
-// the display, holding user input aside meanwhile. A window that is not on
-// the screen is not painted; it is painted as usual when it shows again.
-void PaintNow(Dialog::Window& w) {
-  if (held.holding || w.frameClock == nullptr || !gtk_widget_get_realized(w.window)) {
-    return;
-  }
-  GdkDisplay* display = gtk_widget_get_display(w.window);
-  held.holding = true;
-  gdk_event_handler_set(HoldUserInput, nullptr, nullptr);
-  if (DrawsOutsideFrames(display)) {
-    // The events first: they may have minimised, restored or uncovered
-    // the window since the last repaint.
-    RunDueSources();
-    if (OnScreen(w) && !DrawNow(w)) {
-      WaitForPaintedFrame(w);
-    }
-  } else if (OnScreen(w)) {
-    WaitForPaintedFrame(w);
-  }
-  gdk_event_handler_set(DeliverEvent, nullptr, nullptr);
-  held.holding = false;
-  // The drawing has been carried out by the display server when this
-  // returns: what a screenshot shows next is this repaint.
-  gdk_display_sync(display);
-  ScheduleReplay();
-}
-
 // ---- Colours and painting ---------------------------------------------------
 
 class RecordingColors final : public ColorContext {
@@ -427,15 +169,15 @@ void ShowProgressRange(GtkWidget* bar, const ProgressRange& range) {
 
 }  // namespace
 
-// A modal loop that a handler opens (the about box, a message box) takes
-// input, as the platform's would from its queue: what was held goes first.
-void gtk::ReleaseHeldInput() { Replay(); }
-
 // The platform's messages to the dialog's handlers.
 struct DialogDispatch {
-  // A command of the window's menu (its Close too) to OnSysCommand.
+  // A command of the window's menu (its Close too) to OnSysCommand. While
+  // a reset runs, Close waits for its end; the About item opens at once.
   static void SysCommand(Dialog& dialog, unsigned command) {
-    Trace("syscommand %d %u", dialog.templateId_, command);
+    if (dialog.window_->run != nullptr && (command & 0xFFF0) == kCloseCommand) {
+      dialog.window_->held.push_back({true, command});
+      return;
+    }
     Handle(dialog, [&dialog, command] { dialog.OnSysCommand(command); });
   }
 
@@ -443,13 +185,6 @@ struct DialogDispatch {
   // counts as handled.
   template <typename Handler>
   static void Handle(Dialog& dialog, Handler handler) {
-    struct Depth {
-      Depth() { ++held.commandDepth; }
-      ~Depth() {
-        --held.commandDepth;
-        ScheduleReplay();
-      }
-    } depth;
     try {
       handler();
     } catch (const FileError& error) {
@@ -458,9 +193,15 @@ struct DialogDispatch {
   }
 
   // A command from a button or a key: to OnOK or OnCancel. Other buttons'
-  // commands are accepted and ignored.
+  // commands are accepted and ignored. While a reset runs, cancel waits
+  // for its end and nothing else is acted on: RESET is disabled.
   static void Command(Dialog& dialog, int id) {
-    Trace("command %d %d", dialog.templateId_, id);
+    if (dialog.window_->run != nullptr) {
+      if (id == IDCANCEL) {
+        dialog.window_->held.push_back({false, static_cast<unsigned>(id)});
+      }
+      return;
+    }
     Handle(dialog, [&dialog, id] {
       if (id == IDOK) {
         dialog.OnOK();
@@ -468,7 +209,26 @@ struct DialogDispatch {
         dialog.OnCancel();
       }
     });
-    Trace("handled %d %d", dialog.templateId_, id);
+  }
+
+  // The worker has ended: what escaped it is reported as from a handler,
+  // then the commands held meanwhile are carried out in their order.
+  static void RunFinished(Dialog& dialog, std::exception_ptr escaped) {
+    Dialog::Window& w = *dialog.window_;
+    w.run.reset();
+    Trace("finished %d", dialog.templateId_);
+    if (escaped != nullptr) {
+      Handle(dialog, [&escaped] { std::rethrow_exception(escaped); });
+    }
+    std::vector<Dialog::Window::HeldCommand> held;
+    held.swap(w.held);
+    for (const auto& [system, command] : held) {
+      if (system) {
+        SysCommand(dialog, command);
+      } else {
+        Command(dialog, static_cast<int>(command));
+      }
+    }
   }
 
   static bool InitDialog(Dialog& dialog) { return dialog.OnInitDialog(); }
@@ -602,28 +362,6 @@ GtkWidget* MakeControl(const gtk::ControlLayout& c) {
   return gtk_label_new(c.text);
 }
 
-// The title bar's Close button, which GTK keeps among the header bar's
-// own children.
-GtkWidget* FindCloseButton(GtkWidget* widget) {
-  if (GTK_IS_BUTTON(widget) && gtk_style_context_has_class(gtk_widget_get_style_context(widget), "close")) {
-    return widget;
-  }
-  if (!GTK_IS_CONTAINER(widget)) {
-    return nullptr;
-  }
-  GtkWidget* found = nullptr;
-  gtk_container_forall(
-      GTK_CONTAINER(widget),
-      [](GtkWidget* child, gpointer result) {
-        GtkWidget*& found = *static_cast<GtkWidget**>(result);
-        if (found == nullptr) {
-          found = FindCloseButton(child);
-        }
-      },
-      &found);
-  return found;
-}
-
 }  // namespace
 
 void DialogDispatch::Build(Dialog& dialog, GtkWindow* owner) {
@@ -717,11 +455,6 @@ void DialogDispatch::Build(Dialog& dialog, GtkWindow* owner) {
   g_signal_connect(w.window, "draw", G_CALLBACK(OnDraw), &dialog);
 
   gtk_widget_realize(w.window);
-  w.frameClock = gtk_widget_get_frame_clock(w.window);
-  if (w.frameClock != nullptr) {
-    g_object_ref(w.frameClock);
-    w.afterPaintHandler = g_signal_connect(w.frameClock, "after-paint", G_CALLBACK(CountFrame), &w);
-  }
 }
 
 void DialogDispatch::AddMenuItem(Dialog& dialog, const char* mnemonicText, unsigned command) {
@@ -743,16 +476,14 @@ void DialogDispatch::TraceShown(Dialog& dialog) {
       gtk::TraceGeometry("control", dialog.templateId_, control.id, control.widget);
     }
   }
-  if (w.menuButton != nullptr) {
-    gtk::TraceGeometry("menubutton", dialog.templateId_, 0, w.menuButton);
-  }
-  if (GtkWidget* close = FindCloseButton(w.headerBar); close != nullptr) {
-    gtk::TraceGeometry("closebutton", dialog.templateId_, 0, close);
-  }
   Trace("ready %d", dialog.templateId_);
 }
 
 // ---- Dialog ----------------------------------------------------------------------
+
+Dialog::Window::Window() = default;
+
+Dialog::Window::~Window() = default;
 
 Dialog::Dialog(int templateId) : templateId_(templateId) {}
 
@@ -791,11 +522,13 @@ int Dialog::DoModal() {
     // Shows which control has the focus, as the platform's dialogs do
     // from the start (GTK waits for the first key otherwise).
     gtk_window_set_focus_visible(GTK_WINDOW(w.window), TRUE);
-    PaintNow(w);
     DialogDispatch::TraceShown(*this);
     if (!w.ended) {
-      gtk::ReleaseHeldInput();
       g_main_loop_run(w.loop);
+    }
+    // The dialog never ends before its reset: the run's end is waited for.
+    while (w.run != nullptr) {
+      g_main_context_iteration(nullptr, TRUE);
     }
     g_main_loop_unref(w.loop);
   }
@@ -803,10 +536,6 @@ int Dialog::DoModal() {
   const int result = w.result;
   for (void** binding : w.bindings) {
     *binding = nullptr;
-  }
-  if (w.frameClock != nullptr) {
-    g_signal_handler_disconnect(w.frameClock, w.afterPaintHandler);
-    g_object_unref(w.frameClock);
   }
   gtk_widget_destroy(w.window);
   if (w.css != nullptr) {
@@ -821,7 +550,6 @@ void Dialog::EndDialog(int result) {
   if (window_ == nullptr) {
     return;
   }
-  Trace("end %d %d", templateId_, result);
   window_->result = result;
   window_->ended = true;
   if (window_->loop != nullptr) {
@@ -862,17 +590,45 @@ void Dialog::UpdateData(bool saveAndValidate) {
   DoDataExchange(exchange);
 }
 
-void Dialog::UpdateWindow() {
-  if (window_ != nullptr) {
-    PaintNow(*window_);
+void Dialog::UpdateWindow() {}  // GTK's frame clock repaints what has changed
+
+void Dialog::RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> reset) {
+  if (window_ == nullptr || window_->run != nullptr) {
+    return;
   }
+  window_->run = std::make_unique<gtk::ResetRun>(
+      display, window_->window, std::move(reset),
+      [this](std::exception_ptr escaped) { DialogDispatch::RunFinished(*this, std::move(escaped)); });
 }
 
 void Dialog::EnableItem(int id, bool enable) {
-  if (GtkWidget* control = window_ != nullptr ? window_->Control(id) : nullptr) {
-    gtk_widget_set_sensitive(control, enable);
-    Trace("enable %d %d %d", templateId_, id, enable ? 1 : 0);
+  if (window_ == nullptr) {
+    return;
   }
+  Window& w = *window_;
+  GtkWidget* control = w.Control(id);
+  if (control == nullptr) {
+    return;
+  }
+  if (!enable && gtk_window_get_focus(GTK_WINDOW(w.window)) == control) {
+    // The focus goes on to the next tab stop that can take it, as the
+    // platform's dialog manager moves it.
+    const auto& layout = w.layout->controls;
+    std::size_t at = 0;
+    while (w.controls[at].widget != control) {
+      ++at;
+    }
+    for (std::size_t step = 1; step < w.controls.size(); ++step) {
+      const std::size_t next = (at + step) % w.controls.size();
+      GtkWidget* widget = w.controls[next].widget;
+      if ((layout[next].style & gtk::kTabStop) && gtk_widget_get_visible(widget) &&
+          gtk_widget_is_sensitive(widget)) {
+        gtk_widget_grab_focus(widget);
+        break;
+      }
+    }
+  }
+  gtk_widget_set_sensitive(control, enable);
 }
 
 bool Dialog::IsIconic() const {
@@ -911,11 +667,6 @@ bool Dialog::AppendSystemMenuItem(unsigned command, const std::string& text) {
     gtk_widget_set_can_focus(w.menuButton, FALSE);
     gtk_header_bar_pack_end(GTK_HEADER_BAR(w.headerBar), w.menuButton);
     gtk_widget_show(w.menuButton);
-    const int templateId = templateId_;
-    g_signal_connect(w.menu, "show", G_CALLBACK(+[](GtkWidget*, gpointer id) {
-                       Trace("menu shown %d", GPOINTER_TO_INT(id));
-                     }),
-                     GINT_TO_POINTER(templateId));
   }
   GtkWidget* separator = gtk_separator_menu_item_new();
   gtk_menu_shell_append(GTK_MENU_SHELL(w.menu), separator);
@@ -988,7 +739,6 @@ void ProgressBar::SetRange(int lower, int upper) {
   range->upper = upper;
   range->position = std::clamp(range->position, lower, std::max(lower, upper));
   ShowProgressRange(bar, *range);
-  Trace("range %d %d", lower, upper);
 }
 
 void ProgressBar::SetPos(int position) {
@@ -1000,7 +750,6 @@ void ProgressBar::SetPos(int position) {
   // The bar stays inside its range, as the platform's does.
   range->position = std::clamp(position, range->lower, std::max(range->lower, range->upper));
   ShowProgressRange(bar, *range);
-  Trace("position %d", range->position);
 }
 
 }  // namespace pantoline::ui

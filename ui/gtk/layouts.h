@@ -1,6 +1,6 @@
-// The Linux program's dialog templates and string table: what the Windows
-// program keeps in its resource script, as tables that the GTK layer builds
-// windows from. Positions and sizes are in dialog units, a quarter of the
+// The Linux program's dialog templates and string table: the Windows
+// program's resource script, turned into tables that the GTK layer builds
+// windows from by rc_layouts at build time. Positions and sizes are in dialog units, a quarter of the
 // dialog font's average character width across and an eighth of its height
 // down.
 #pragma once
@@ -49,6 +49,15 @@ struct DialogLayout {
   int initialDataControl = 0;
   std::span<const char* const> initialData = {};
 };
+
+struct StringResource {
+  int id;
+  const char* text;
+};
+
+// The tables generated from the resource script.
+extern const std::span<const DialogLayout> kDialogLayouts;
+extern const std::span<const StringResource> kStringResources;
 
 // The layout of template `templateId`, or nullptr when there is none.
 const DialogLayout* FindLayout(int templateId);

@@ -104,24 +104,9 @@ void RunMessageBox(GtkWindow* owner, const std::string& text, MessageStyle style
   gtk_window_set_default(GTK_WINDOW(window), ok);
   gtk_widget_grab_focus(ok);
   gtk_window_present(GTK_WINDOW(window));
-  if (Tracing()) {
-    // Drawn before the test is told where OK is. The box takes input from
-    // now on anyway, so this wait may dispatch it.
-    WaitForFrame(window);
-    Trace("message %lu %s %s", WindowXid(window), style == MessageStyle::kStop ? "stop" : "plain",
-          caption.c_str());
-    std::string oneLine = text;
-    for (char& c : oneLine) {
-      c = c == '\n' ? '|' : c;
-    }
-    Trace("messagetext %s", oneLine.c_str());
-    TraceGeometry("control", 0, 1, ok);
-  }
-  ReleaseHeldInput();
   g_main_loop_run(box.loop);
   g_main_loop_unref(box.loop);
   gtk_widget_destroy(window);
-  Trace("message closed");
 }
 
 }  // namespace pantoline::ui::gtk

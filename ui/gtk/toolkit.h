@@ -4,7 +4,7 @@
 
 #include <gtk/gtk.h>
 
-#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +15,8 @@
 
 namespace pantoline::ui {
 namespace gtk {
+
+class ResetRun;
 
 // The images behind an Icon's handle: made once, never freed.
 struct IconImages {
@@ -42,10 +44,11 @@ inline int UnitsToPixels(int units, int base, int divisor) {
   return scaled >= 0 ? (scaled + divisor / 2) / divisor : -((-scaled + divisor / 2) / divisor);
 }
 
-// Tests watch the program from outside through one line on standard error
-// per event that matters to them (a dialog shown, a text changed, a
-// command dispatched, ...), written only when the environment variable
-// PANTOLINE_TRACE is set to a non-empty value. Off, it costs one test.
+// Scripts drive the program from outside (scripts/run.sh on a virtual X
+// display) through one line on standard error per event that matters to
+// them (a dialog shown with its controls' places, a text changed, a reset
+// finished), written only when the environment variable PANTOLINE_TRACE is
+// set to a non-empty value. Off, it costs one test.
 void InitTrace();
 bool Tracing();
 void Trace(const char* format, ...) G_GNUC_PRINTF(1, 2);
@@ -53,15 +56,6 @@ void Trace(const char* format, ...) G_GNUC_PRINTF(1, 2);
 unsigned long WindowXid(GtkWidget* window);
 // Traces `name`'s geometry in pixels relative to its toplevel window.
 void TraceGeometry(const char* what, int templateId, int id, GtkWidget* widget);
-
-// Input held aside while a command handler repaints (see dialog.cpp) is
-// delivered once the handler returns, or as soon as a modal loop opened
-// inside it takes input: this is the call such a loop makes first.
-void ReleaseHeldInput();
-
-// Runs the main loop until `window` has painted a frame (at most a few
-// seconds), then makes sure the display server has drawn it.
-void WaitForFrame(GtkWidget* window);
 
 // A modal message box with `text`, an OK button and, for kStop, a stop
 // icon. `owner` (may be null) is the window it belongs to: the box stays
@@ -92,15 +86,20 @@ struct Dialog::Window {
   // Control objects bound to this window's controls: unbound again when
   // the window goes.
   std::vector<void**> bindings;
-  GdkFrameClock* frameClock = nullptr;
-  gulong afterPaintHandler = 0;
   GMainLoop* loop = nullptr;
   int result = 0;
   bool ended = false;
-  // Frames painted so far, and whether the frame clock stopped delivering
-  // them (a hidden window on some displays): then repaints do not wait.
-  std::uint64_t framesPainted = 0;
-  bool frameClockStalled = false;
+  // The reset running beside the window, and the commands given meanwhile
+  // that wait for its end (window-menu commands and button commands).
+  std::unique_ptr<gtk::ResetRun> run;
+  struct HeldCommand {
+    bool system;
+    unsigned command;
+  };
+  std::vector<HeldCommand> held;
+
+  Window();
+  ~Window();
 
   GtkWidget* Control(int id) const {
     for (const ControlEntry& control : controls) {

@@ -49,32 +49,6 @@ unsigned long WindowXid(GtkWidget* window) {
   return 0;
 }
 
-void WaitForFrame(GtkWidget* window) {
-  GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
-  if (clock == nullptr) {
-    return;
-  }
-  bool painted = false;
-  bool timedOut = false;
-  const gulong handler = g_signal_connect_swapped(
-      clock, "after-paint", G_CALLBACK(+[](bool* flag) { *flag = true; }), &painted);
-  const guint timer = g_timeout_add(
-      3000, +[](gpointer flag) -> gboolean {
-        *static_cast<bool*>(flag) = true;
-        return G_SOURCE_REMOVE;
-      },
-      &timedOut);
-  gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_PAINT);
-  while (!painted && !timedOut) {
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  if (!timedOut) {
-    g_source_remove(timer);
-  }
-  g_signal_handler_disconnect(clock, handler);
-  gdk_display_sync(gtk_widget_get_display(window));
-}
-
 void TraceGeometry(const char* what, int templateId, int id, GtkWidget* widget) {
   int x = 0;
   int y = 0;

@@ -356,6 +356,12 @@ void Dialog::UpdateWindow() {
   }
 }
 
+void Dialog::RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> reset) {
+  // The platform's one thread: the window waits, repainted by the display
+  // calls themselves, and input waits in the queue until the run is over.
+  reset(display);
+}
+
 void Dialog::EnableItem(int id, bool enable) {
   const HWND window = HandleOf(this);
   const HWND control = GetDlgItem(window, id);

@@ -1,0 +1,363 @@
+// The Linux program's main dialog, built and driven inside the test
+// process from its own main loop, on the display GDK_BACKEND names (CTest
+// runs it on X11 and on Wayland): its template, a whole reset against the
+// simulated unit, and the rules of a reset running beside the window.
+#include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "reset/file_error.h"
+#include "tests/support/config_home_posix.h"
+#include "tests/support/temp_dir.h"
+#include "tools/simunit/sim_unit.h"
+#include "ui/gtk/toolkit.h"
+#include "ui/reset_dialog.h"
+#include "ui/resource_ids.h"
+
+namespace pantoline::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using Step = std::function<bool()>;
+
+// Steps run one after another from the main loop while a dialog runs; a
+// step that returns false is tried again 10 ms later.
+class Script {
+ public:
+  explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) { g_timeout_add(10, &Tick, this); }
+  bool done() const { return next_ == steps_.size(); }
+
+ private:
+  static gboolean Tick(gpointer self) {
+    auto& s = *static_cast<Script*>(self);
+    while (!s.done() && s.steps_[s.next_]()) {
+      ++s.next_;
+      s.since_ = std::chrono::steady_clock::now();
+    }
+    if (!s.done() && std::chrono::steady_clock::now() - s.since_ > 60s) {
+      ADD_FAILURE() << "step " << s.next_ << " never came to pass";
+      std::_Exit(1);  // a worker may wait for a box that nobody closes
+    }
+    return s.done() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+  }
+
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+  std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
+};
+
+GtkWidget* Control(Dialog& dialog, int id) { return dialog.window()->Control(id); }
+
+bool Focused(Dialog& dialog, int id) {
+  return gtk_window_get_focus(GTK_WINDOW(dialog.window()->window)) == Control(dialog, id);
+}
+
+// The visible window with the title `title`, or null. Message boxes have
+// the program's name as their title: none in a test.
+GtkWindow* FindWindow(const char* title) {
+  GtkWindow* found = nullptr;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l != nullptr; l = l->next) {
+    GtkWindow* w = GTK_WINDOW(l->data);
+    if (gtk_widget_get_visible(GTK_WIDGET(w)) && g_strcmp0(gtk_window_get_title(w), title) == 0) {
+      found = w;
+    }
+  }
+  g_list_free(all);
+  return found;
+}
+
+// The texts of the labels inside `widget`, one after another.
+std::string Labels(GtkWidget* widget) {
+  if (GTK_IS_LABEL(widget)) {
+    return gtk_label_get_text(GTK_LABEL(widget));
+  }
+  std::string text;
+  if (GTK_IS_CONTAINER(widget)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* l = children; l != nullptr; l = l->next) {
+      text += Labels(GTK_WIDGET(l->data));
+    }
+    g_list_free(children);
+  }
+  return text;
+}
+
+// The window menu's item `index`: Close, a separator, About.
+GtkMenuItem* MenuItem(Dialog& dialog, int index) {
+  GList* items = gtk_container_get_children(GTK_CONTAINER(dialog.window()->menu));
+  auto* item = GTK_MENU_ITEM(g_list_nth_data(items, index));
+  g_list_free(items);
+  return item;
+}
+
+// Every text the status line shows from now on, in order; progress texts
+// ("<n> bytes Sent", n >= 0) go to `progress` instead.
+Step WatchStatus(Dialog& dialog, std::vector<std::string>& texts, std::vector<int>& progress) {
+  return [&dialog, &texts, &progress] {
+    struct Sink {
+      std::vector<std::string>* texts;
+      std::vector<int>* progress;
+    };
+    auto changed = +[](GtkEditable* entry, gpointer data) {
+      const std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
+      const auto* sink = static_cast<Sink*>(data);
+      if (text.ends_with(" bytes Sent") && text[0] != '-') {
+        sink->progress->push_back(std::stoi(text));
+      } else {
+        sink->texts->push_back(text);
+      }
+    };
+    GtkWidget* status = Control(dialog, IDC_STATUS);
+    Sink now{&texts, &progress};
+    changed(GTK_EDITABLE(status), &now);
+    g_signal_connect_data(status, "changed", G_CALLBACK(changed), new Sink{&texts, &progress},
+                          [](gpointer sink, GClosure*) { delete static_cast<Sink*>(sink); }, GConnectFlags{});
+    return true;
+  };
+}
+
+class GtkDialog : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh"; }
+};
+
+TEST_F(GtkDialog, MainDialogWindowFollowsItsTemplate) {
+  ResetDialog dialog;
+  Script script({[&dialog] {
+    const Dialog::Window& w = *dialog.window();
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), "Lodestria - Reset Lodestria");
+    for (int id : {IDOK, IDCANCEL, IDC_STATUS, IDC_PROGRESS, IDC_INSTRUCTIONS, IDC_PORTS, IDC_FILE, IDC_BROWSE}) {
+      EXPECT_TRUE(w.Control(id) != nullptr && gtk_widget_get_visible(w.Control(id)) == (id < IDC_BROWSE || id == IDC_INSTRUCTIONS)) << id;
+    }
+    GtkTreeModel* ports = gtk_combo_box_get_model(GTK_COMBO_BOX(w.Control(IDC_PORTS)));
+    EXPECT_EQ(gtk_tree_model_iter_n_children(ports, nullptr), 19);
+    EXPECT_TRUE(Focused(dialog, IDOK));
+    EXPECT_TRUE(gtk_widget_has_default(w.Control(IDOK)));
+    GtkEntry* status = GTK_ENTRY(w.Control(IDC_STATUS));
+    EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(status)));
+    EXPECT_FALSE(gtk_entry_get_has_frame(status));
+    EXPECT_FLOAT_EQ(gtk_entry_get_alignment(status), 0.5f);
+    EXPECT_STREQ(gtk_entry_get_text(status), ResetDialog::kGreeting);
+    EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 0)), "_Close");
+    EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 2)), "_About Pantoline...");
+    // The bar counts in the range the reset gives it, staying inside it.
+    GtkProgressBar* bar = GTK_PROGRESS_BAR(w.Control(IDC_PROGRESS));
+    static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
+    dialog.ShowProgress(1028 * 3);
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
+    EXPECT_STREQ(gtk_entry_get_text(status), "3084 bytes Sent");
+    static_cast<ResetDisplay&>(dialog).SetProgressRange(2);
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
+    dialog.EndDialog(IDCANCEL);
+    return true;
+  }});
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_TRUE(script.done());
+}
+
+TEST_F(GtkDialog, ResetLoadsTheUnitShowsEveryStageInOrderAndExitEndsTheRun) {
+  testing::ConfigHome config;
+  testing::TempDir work;
+  testing::WorkingDir cwd(work.path());
+  simunit::SimUnit unit({});
+  std::string error;
+  ASSERT_TRUE(unit.Start(&error) && unit.PlacePortLink(1, "", &error)) << error;
+  std::string package(3000, '\0');
+  for (std::size_t i = 0; i < package.size(); ++i) {
+    package[i] = static_cast<char>(i * 131 + 17);
+  }
+  testing::WriteFile("ResetPack.qv5", package);
+
+  ResetDialog dialog;
+  std::vector<std::string> texts;
+  std::vector<int> progress;
+  const std::string updated = "Lodestria Updated.  Click the EXIT button below.";
+  Script script({WatchStatus(dialog, texts, progress),
+                 [&dialog] {
+                   gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
+                   return true;
+                 },
+                 [&] { return texts.back() == updated; },
+                 [&dialog] {
+                   EXPECT_TRUE(Focused(dialog, IDCANCEL));
+                   gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
+                   return true;
+                 }});
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_TRUE(script.done());
+
+  simunit::Transfer received;
+  ASSERT_TRUE(unit.WaitForTransfers(1, 1000, &received));
+  package += '\x1a';
+  package.resize(24 * 128, '\0');
+  EXPECT_EQ(std::string(received.data.begin(), received.data.end()), package);
+  const std::string ok = "QV5SUCCESS: Successful";
+  EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"),
+            "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    " + ok +
+                " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + ok + "\nApp Load System:: \n    " +
+                ok + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n");
+  EXPECT_EQ(texts, (std::vector<std::string>{ResetDialog::kGreeting, "...Attempting to locate the Lodestria...",
+                                             "...Lodestria Found...", "...Loading Initialized, Please wait...",
+                                             "-1 bytes Sent", updated}));
+  // Progress may be coalesced, never reordered.
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+// The main dialog with a reset of the test's own: a status, a message box,
+// a burst of progress, then it waits until the test lets it go on, shows
+// another status and, if asked, fails on a file.
+class ScriptedResetDialog : public ResetDialog {
+ public:
+  bool fileError = false;
+  std::atomic<bool> boxClosed{false};
+  std::atomic<bool> waiting{false};
+  std::atomic<bool> goOn{false};
+
+ protected:
+  void OnOK() override {
+    RunReset(*this, [this](ResetDisplay& display) {
+      display.DisableReset();
+      display.ShowStatus("one");
+      display.ShowMessage("box");
+      boxClosed = true;
+      for (int bytes = 0; bytes <= 128 * 1000; bytes += 128) {
+        display.ProgressReceiver()(display.ProgressContext(), bytes, 1);
+      }
+      waiting = true;
+      while (!goOn) {
+        std::this_thread::sleep_for(1ms);
+      }
+      display.ShowStatus("two");
+      if (fileError) {
+        throw FileError(FileError::Cause::kDiskFull, "/nowhere/ResetSystemLog.doc");
+      }
+    });
+  }
+};
+
+struct Closing {
+  const char* how;
+  void (*close)(Dialog& dialog);
+  bool fileError;
+};
+
+const Closing kClosings[] = {
+    {"EXIT", [](Dialog& d) { gtk_button_clicked(GTK_BUTTON(Control(d, IDCANCEL))); }, false},
+    {"Enter on the focus", [](Dialog& d) { gtk_window_activate_focus(GTK_WINDOW(d.window()->window)); }, true},
+    {"Escape",
+     [](Dialog& d) {
+       GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+       event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(d.window()->window)));
+       event->key.keyval = GDK_KEY_Escape;
+       gboolean handled = FALSE;
+       g_signal_emit_by_name(d.window()->window, "key-press-event", event, &handled);
+       gdk_event_free(event);
+     },
+     false},
+    {"the title bar's close", [](Dialog& d) { gtk_window_close(GTK_WINDOW(d.window()->window)); }, false},
+    {"the window menu's Close", [](Dialog& d) { gtk_menu_item_activate(MenuItem(d, 0)); }, false},
+};
+
+TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder) {
+  for (const Closing& closing : kClosings) {
+    SCOPED_TRACE(closing.how);
+    ScriptedResetDialog dialog;
+    dialog.fileError = closing.fileError;
+    std::vector<std::string> texts;
+    std::vector<int> progress;
+    int ticks = 0;
+    Script script({
+        WatchStatus(dialog, texts, progress),
+        [&dialog] {
+          gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
+          return true;
+        },
+        // The worker waits for its message box.
+        [&dialog] {
+          GtkWindow* box = FindWindow("");
+          if (box != nullptr) {
+            EXPECT_FALSE(dialog.boxClosed);
+            gtk_window_close(box);
+          }
+          return box != nullptr;
+        },
+        // RESET is disabled and EXIT has the focus; About opens.
+        [&dialog] {
+          if (!dialog.waiting) {
+            return false;
+          }
+          EXPECT_FALSE(gtk_widget_is_sensitive(Control(dialog, IDOK)));
+          EXPECT_TRUE(Focused(dialog, IDCANCEL));
+          g_idle_add(+[](gpointer item) -> gboolean {
+            gtk_menu_item_activate(GTK_MENU_ITEM(item));
+            return G_SOURCE_REMOVE;
+          }, MenuItem(dialog, 2));
+          return true;
+        },
+        [&dialog] {
+          GtkWindow* about = FindWindow("About Pantoline");
+          if (about != nullptr) {
+            gtk_window_close(about);
+          }
+          return about != nullptr;
+        },
+        [&] {
+          if (FindWindow("About Pantoline") != nullptr) {
+            return false;
+          }
+          closing.close(dialog);
+          return true;
+        },
+        // The command is held: the dialog is still there.
+        [&] {
+          if (++ticks < 40) {  // a button activated by a key is clicked 250 ms later
+            return false;
+          }
+          EXPECT_FALSE(dialog.window()->ended);
+          dialog.goOn = true;
+          return true;
+        },
+        // A file error is reported before the held command takes effect.
+        [&] {
+          if (!closing.fileError) {
+            return true;
+          }
+          GtkWindow* box = FindWindow("");
+          if (box != nullptr) {
+            EXPECT_EQ(Labels(GTK_WIDGET(box)), "The disk is full.\n/nowhere/ResetSystemLog.docOK");
+            EXPECT_FALSE(dialog.window()->ended);
+            gtk_window_close(box);
+          }
+          return box != nullptr;
+        },
+    });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(script.done());
+    EXPECT_EQ(texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
+    EXPECT_EQ(progress.back(), 128 * 1000);
+  }
+}
+
+}  // namespace
+}  // namespace pantoline::ui
+
+// Under AddressSanitizer: fontconfig, which GTK loads, keeps its caches for
+// the life of the process and never frees them. Only this program's leak
+// check is told so; nothing of the program's own is suppressed.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+int main(int argc, char** argv) {
+  // No accessibility bus or settings daemon on the test's display.
+  setenv("NO_AT_BRIDGE", "1", 1);
+  setenv("GSETTINGS_BACKEND", "memory", 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
