@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 
 jobs=$(nproc)
-# The configurations are CMakePresets.json's: build/linux-sanitize, build/windows.
+# The configurations are CMakePresets.json's: build/linux-sanitize,
+# build/windows and, below, build/linux-tsan.
 cmake --preset linux-sanitize &&
   cmake --build --preset linux-sanitize -j "$jobs" &&
   cmake --preset windows &&
@@ -37,10 +38,10 @@ done
 
 # The GTK dialog's worker thread under ThreadSanitizer: a build of its own,
 # its display tests only.
-tsan_log=build/tsan/ctest-output.txt
-if cmake -S . -B build/tsan -DPANTOLINE_TSAN=ON >/dev/null &&
-  cmake --build build/tsan -j "$jobs" --target gtk_dialog_tests >/dev/null; then
-  ctest --test-dir build/tsan -R '^gtk_dialog_' --output-on-failure 2>&1 | tee "$tsan_log"
+tsan_log=build/linux-tsan/ctest-output.txt
+if cmake --preset linux-tsan >/dev/null &&
+  cmake --build --preset linux-tsan -j "$jobs" --target gtk_dialog_tests >/dev/null; then
+  ctest --test-dir build/linux-tsan -R '^gtk_dialog_' --output-on-failure 2>&1 | tee "$tsan_log"
   ((PIPESTATUS[0] == 0)) || status=1
   t=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$tsan_log" | tail -1)
   read -r f _ _ _ _ total <<<"${t:-1 tests failed out of 1}"
