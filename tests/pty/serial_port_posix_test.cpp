@@ -72,9 +72,7 @@ class PtyPort : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
-    const fs::path ports = config_.path() / "pantoline" / "ports";
-    fs::create_directories(ports);
-    fs::create_symlink(ttyname(slave_), ports / "com1");
+    config_.Pin(1, ttyname(slave_));
   }
 
   void TearDown() override {
@@ -248,9 +246,8 @@ TEST_F(PtyPort, NamesWithoutADeviceFailAtOnceAsAMissingPort) {
 }
 
 TEST_F(PtyPort, APinnedFileThatIsNoSerialPortIsRefused) {
-  const fs::path pin = config_.path() / "pantoline" / "ports" / "com2";
   std::ofstream(config_.path() / "plain-file") << "not a tty";
-  fs::create_symlink(config_.path() / "plain-file", pin);
+  config_.Pin(2, config_.path() / "plain-file");
   DeviceLink link;
   EXPECT_EQ(link.Open("\\\\.\\Com2"), kNoPort);
   EXPECT_EQ(link.lastResult, QV5GETCOMMSTATEERROR);

@@ -431,7 +431,8 @@ TEST_F(SimUnitProgram, PlacesItsLinksServesAndRemovesThemOnSigterm) {
 
   ASSERT_EQ(kill(pid_, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(10'000), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(ports / "com1")));
+  EXPECT_EQ(LinkTarget(ports / "com1"), (config_.path() / "no-device").string())
+      << "the pin it replaced is put back";
   EXPECT_EQ(LinkTarget(dosdevices / "com3"), "some-other-port") << "the replaced comN is put back";
 }
 
@@ -446,7 +447,7 @@ TEST_F(SimUnitProgram, EndsCleanlyOnSigintEvenWhenStartedWithItIgnored) {
 
   ASSERT_EQ(kill(pid_, SIGINT), 0);
   EXPECT_EQ(WaitForExit(10'000), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_NE(LinkTarget(link), device);
 }
 
 TEST_F(SimUnitProgram, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
@@ -464,7 +465,7 @@ TEST_F(SimUnitProgram, WritesTheReceivedBytesAndExitsAfterOneTransfer) {
   EXPECT_EQ(WaitForExit(10'000), 0) << "the program should end after one transfer";
   const std::string written = testing::ReadFile(output);
   EXPECT_EQ(std::vector<std::uint8_t>(written.begin(), written.end()), Expected(package));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(config_.path() / "pantoline/ports/com1")));
+  EXPECT_NE(LinkTarget(config_.PinPath(1)), device);
 }
 
 }  // namespace

@@ -23,10 +23,17 @@ class ScopedEnv {
 };
 
 // A configuration folder of the test's own: XDG_CONFIG_HOME points at it
-// while it lives, so that port pins go there and nowhere else.
+// while it lives, so that port pins go there and nowhere else. Every one of
+// COM1 to COM32 starts pinned to a device that does not exist, so that a
+// search never reaches the machine's own serial ports: a test must never
+// open, let alone reconfigure, a device it did not create.
 class ConfigHome : public TempDir {
  public:
-  ConfigHome() : env_("XDG_CONFIG_HOME", path().string()) {}
+  ConfigHome();
+
+  // Pins COM`number` to `device` in place of its pin to nothing.
+  void Pin(int number, const std::filesystem::path& device) const;
+  std::filesystem::path PinPath(int number) const;
 
  private:
   ScopedEnv env_;
