@@ -105,17 +105,20 @@ class HandshakeStates : public LinkTest, public ::testing::WithParamInterface<Ha
 
 TEST_P(HandshakeStates, GreetsOnlyInModeZeroOrConnectedInModeTwo) {
   const HandshakeCase& c = GetParam();
-  ScriptedPort& port = OpenPort();
+  ScriptedPort& port = OpenPort("P");
   AnswerLikeUnit(port);
   link->mode = c.mode;
   link->connected = c.connected;
   EXPECT_EQ(link->Handshake(), c.expected);
   EXPECT_EQ(link->lastResult, c.expected);
+  // Both sides are purged first, whether or not the greeting goes out.
   if (c.expected == QV5SUCCESS) {
+    EXPECT_THAT(ports.log, ElementsAre("purge P 10", "purge P 5", "purge P 10", "purge P 5",
+                                       "write P 7"));
     EXPECT_THAT(port.writes, ElementsAre(Line("SA-28")));
     EXPECT_EQ(link->mode, 2);
   } else {
-    EXPECT_THAT(port.writes, IsEmpty());
+    EXPECT_THAT(ports.log, ElementsAre("purge P 10", "purge P 5"));
     EXPECT_EQ(link->mode, c.mode);
   }
   EXPECT_EQ(link->connected, c.connected);
@@ -150,9 +153,11 @@ TEST_F(Commands, AGreetingWithoutPortReportsTheMissingPort) {
 }
 
 TEST_F(Commands, CommandWaitsASecondThenExpectsItsEcho) {
-  ScriptedPort& port = OpenPort();
+  ScriptedPort& port = OpenPort("P");
   AnswerLikeUnit(port);
   EXPECT_EQ(link->Command("QV5-3"), QV5SUCCESS);
+  EXPECT_THAT(ports.log, ElementsAre("purge P 10", "purge P 5", "purge P 10", "purge P 5",
+                                     "write P 7"));
   EXPECT_THAT(port.writes, ElementsAre(Line("QV5-3")));
   EXPECT_THAT(clock.sleeps(), ElementsAre(1000));
 
@@ -177,10 +182,12 @@ TEST_F(Commands, FinishDownloadAlwaysPausesAndOnlyActsConnectedInModeTwo) {
   link->connected = true;
   link->mode = 0;
   EXPECT_EQ(link->FinishDownload(), QV5INCORRECTMODE);
+  EXPECT_THAT(clock.sleeps(), ElementsAre(1000, 1000));
   EXPECT_THAT(port.writes, IsEmpty());
 
   link->mode = 2;
   EXPECT_EQ(link->FinishDownload(), QV5SUCCESS);
+  EXPECT_THAT(clock.sleeps(), ElementsAre(1000, 1000, 1000, 1000));  // its own, Command's
   EXPECT_THAT(port.writes, ElementsAre(Line("QV5-9")));
   EXPECT_EQ(link->mode, 0);
   EXPECT_TRUE(link->connected);
