@@ -17,11 +17,6 @@ using Discovery = LinkTest;
 std::string Com(int n) { return kCandidatePorts[n - 1]; }
 
 TEST(CandidatePorts, AreTheThirtyTwoNamesInOrderAndSpelling) {
-  EXPECT_STREQ(kCandidatePorts[0], "\\\\.\\Com1");
-  EXPECT_STREQ(kCandidatePorts[9], "\\\\.\\Com10");
-  EXPECT_STREQ(kCandidatePorts[29], "\\\\.\\Com30");
-  EXPECT_STREQ(kCandidatePorts[30], "\\\\.\\COM31");
-  EXPECT_STREQ(kCandidatePorts[31], "\\\\.\\COM32");
   for (int n = 1; n <= 32; ++n) {
     const std::string expected = std::string("\\\\.\\") + (n <= 30 ? "Com" : "COM") + std::to_string(n);
     EXPECT_EQ(Com(n), expected);
@@ -50,7 +45,7 @@ TEST_F(Discovery, AfterTheThirtyTwoNamesTriesTheListedPortsAboveThemInOrder) {
   AnswerLikeUnit(ports.Add("\\\\.\\COM256"));
   EXPECT_EQ(link->FindDevice(), QV5SUCCESS);
   EXPECT_EQ(ports.opened.size(), 35u);
-  EXPECT_THAT(std::vector(ports.opened.begin() + 31, ports.opened.end()),
+  EXPECT_THAT(Tail(ports.opened, 4),
               ElementsAre(Com(32), "\\\\.\\COM33", "\\\\.\\COM45", "\\\\.\\COM256"));
   EXPECT_FALSE(silent.isOpen);
   EXPECT_STREQ(link->portName, "\\\\.\\COM256");
@@ -83,7 +78,7 @@ TEST_F(Discovery, PassesOverASilentPortAndAMissingOneAndStopsAtTheUnit) {
   ASSERT_NE(closeSilent, log.end());
   EXPECT_EQ(*(closeSilent - 2), "purge " + Com(1) + " 10");
   EXPECT_EQ(*(closeSilent - 1), "purge " + Com(1) + " 5");
-  EXPECT_THAT(std::vector<std::string>(log.end() - 2, log.end()),
+  EXPECT_THAT(Tail(log, 2),
               ElementsAre("purge " + Com(3) + " 10", "purge " + Com(3) + " 5"));
 }
 

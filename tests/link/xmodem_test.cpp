@@ -90,16 +90,6 @@ INSTANTIATE_TEST_SUITE_P(Lengths, PackageSizes,
                                            SizeCase{128, 1}, SizeCase{129, 2}, SizeCase{300, 3}),
                          [](const auto& info) { return std::to_string(info.param.length) + "Bytes"; });
 
-TEST_F(Transfer, ASinglePackageByteGoesOutWithItsPadAndCrc) {
-  EXPECT_EQ(Send(Bytes{0xA5}), 128);
-  Bytes block = {1, 1, 254, 0xA5, 26};
-  block.resize(131, 0);
-  const std::uint16_t crc = Crc16(block.data() + 3, 128);
-  block.push_back(static_cast<std::uint8_t>(crc >> 8));
-  block.push_back(static_cast<std::uint8_t>(crc));
-  EXPECT_THAT(receiver.blocks, ElementsAre(block));
-}
-
 TEST_F(Transfer, NakFirstMeansChecksumBlocksForTheWholeTransfer) {
   receiver.script = {{kAck, 'C'}};  // a late C must not switch modes
   const Bytes data = Package(300);
@@ -111,7 +101,7 @@ TEST_F(Transfer, NakFirstMeansChecksumBlocksForTheWholeTransfer) {
         std::accumulate(block.begin() + 3, block.begin() + 131, 0u));
     EXPECT_EQ(block[131], sum);
   }
-  EXPECT_EQ(Bytes(receiver.received.begin(), receiver.received.begin() + 300), data);
+  EXPECT_EQ(Head(receiver.received, 300), data);
 }
 
 TEST_F(Transfer, ALoneCanDuringSynchronisationSwallowsTheNextByte) {
@@ -259,14 +249,55 @@ TEST_F(Transfer, ProgressCountsAcknowledgedBlocksBetweenZeroAndMinusOne) {
   EXPECT_THAT(serials, ::testing::Each(link->serialNumber));
 }
 
-TEST_F(Transfer, WithoutAReceiverTheTransferRunsTheSame) {
-  EXPECT_EQ(Send(Package(300)), 384);
-  EXPECT_EQ(receiver.received.size(), 384u);
-}
-
 TEST_F(Transfer, EveryOutcomeLeavesBothBuffersPurged) {
   Send(Package(10));
-  EXPECT_THAT(std::vector<std::string>(ports.log.end() - 2, ports.log.end()),
+  EXPECT_THAT(Tail(ports.log, 2),
+              ElementsAre("purge P 10", "purge P 5"));
+}
+
+// How long the sender waits for each answer, in virtual time beyond a
+// transfer of one block that nothing disturbs: a read budget b gives up
+// after 2b attempts of 30 ms, 10 ms apart (80b - 10 ms), a byte that
+// arrives taking one attempt; a resend first waits one read time-out
+// (30 ms) for the line to fall quiet.
+struct AnswerWait {
+  const char* name;
+  std::vector<Bytes> script;  // the receiver's first answers
+  bool asks;                  // whether the receiver asks for the package
+  std::int32_t outcome;
+  std::int64_t ms;
+  friend void PrintTo(const AnswerWait& w, std::ostream* os) { *os << w.name; }
+};
+
+class AnswerWaits : public Transfer, public ::testing::WithParamInterface<AnswerWait> {};
+
+TEST_P(AnswerWaits, LastTheirBudget) {
+  const AnswerWait& w = GetParam();
+  receiver.script.assign(w.script.begin(), w.script.end());
+  if (w.asks) {
+    receiver.Start('C');
+  } else {
+    port.Send(Bytes{kCan});  // a lone CAN, then silence
+  }
+  const std::int64_t took = Elapsed([&] { EXPECT_EQ(link->XmodemSend(Package(10).data(), 10), w.outcome); });
+  EXPECT_EQ(took, w.ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Budgets, AnswerWaits,
+    ::testing::Values(
+        AnswerWait{"Undisturbed", {}, true, 128, 0},
+        AnswerWait{"BlockAnswer5000", {Bytes{}}, true, 128, 399'990 + 30},
+        AnswerWait{"EotAnswer10000", {Bytes{kAck}, Bytes{}}, true, 128, 799'990 + 30},
+        AnswerWait{"BlockAnswerAfterALoneCan", {Bytes{kCan}}, true, 128, 399'950 + 30},
+        // The CAN's second byte gets 5000, the other 15 tries 10000 each.
+        AnswerWait{"SecondCanOfSynchronisation5000", {}, false, -2, 399'990 + 15 * 799'990}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Transfer, ACancelledTransferEndsWithBothBuffersPurged) {
+  receiver.script = {Bytes{kCan, kCan}};
+  EXPECT_EQ(Send(Package(10)), -1);
+  EXPECT_THAT(Tail(ports.log, 2),
               ElementsAre("purge P 10", "purge P 5"));
 }
 
@@ -298,7 +329,7 @@ TEST_F(Loading, SendsTheDownloadCommandThenTheWholePackage) {
   const Bytes data = Package(1000);
   EXPECT_EQ(link->LoadPackage(data.data(), 1000), QV5SUCCESS);
   EXPECT_EQ(port.writes.front(), Line("QV5-3"));
-  EXPECT_EQ(Bytes(receiver.received.begin(), receiver.received.begin() + 1000), data);
+  EXPECT_EQ(Head(receiver.received, 1000), data);
   EXPECT_EQ(link->mode, 2);
 }
 

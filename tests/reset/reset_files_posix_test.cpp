@@ -92,18 +92,6 @@ TEST_F(ResetRun, APackageHeldByAnotherOpenerCountsAsMissing) {
   EXPECT_EQ(display.events[1], "message The ResetPack file could not be found!!");
 }
 
-TEST_F(ResetRun, ALogInAReadOnlyFolderIsSkipped) {
-  if (geteuid() == 0) {
-    GTEST_SKIP() << "permissions do not bind root";
-  }
-  PutPackage(Package(100));
-  fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  Run();
-  fs::permissions(dir_.path(), fs::perms::owner_all);
-  EXPECT_FALSE(fs::exists(dir_.path() / "ResetSystemLog.doc"));
-  EXPECT_EQ(display.events.back(), "status  Lodestria not found. Check your connections and try again.");
-}
-
 TEST_F(ResetRun, AFullDiskStopsTheRunWithEverythingReleased) {
   fs::create_symlink("/dev/full", dir_.path() / "ResetSystemLog.doc");
   PutPackage(Package(300));

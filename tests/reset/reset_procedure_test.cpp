@@ -52,7 +52,7 @@ TEST_F(ResetRun, ASuccessfulRunLoadsTheWholePackageAndLogsEveryStage) {
                           "status Lodestria Updated.  Click the EXIT button below."));
   EXPECT_GE(display.statusTimes[2] - display.statusTimes[1], 500);
   EXPECT_THAT(display.progress, ElementsAre(0, 128, 256, 384, 512, 640, 768, 896, 1024, 1152, -1));
-  EXPECT_EQ(std::string(unit.received.begin(), unit.received.begin() + 1028), package);
+  EXPECT_EQ(Head(unit.received, 1028), B(package));
   EXPECT_EQ(Log(), std::string(kOpening) + kFound +
                        "App Locate the Lodestria :: \n    QV5SUCCESS: Successful - Current Port = "
                        "\\\\.\\Com3\n"
@@ -83,19 +83,23 @@ TEST_F(ResetRun, AFailedLoadTakesTheUnitOutOfDownloadMode) {
                        kClosing);
 }
 
-TEST_F(ResetRun, ElapsedMinutesCountWholeMinutesOfTheRun) {
+// Whole minutes of the run on the monotonic clock, hours kept.
+class ElapsedMinutes : public ResetRun,
+                       public ::testing::WithParamInterface<std::pair<std::int64_t, int>> {};
+
+TEST_P(ElapsedMinutes, CountWholeMinutesOfTheRun) {
+  const auto [runMs, minutes] = GetParam();
   PutPackage(Package(10));
-  UnitOnCom3(125'000);
+  UnitOnCom3(runMs);
   Run();
-  EXPECT_NE(Log().find("Completed in 2 minutes \n"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("Completed in " + std::to_string(minutes) + " minutes \n"), std::string::npos)
+      << Log();
 }
 
-TEST_F(ResetRun, ElapsedMinutesKeepTheHours) {
-  PutPackage(Package(10));
-  UnitOnCom3(3'660'000);
-  Run();
-  EXPECT_NE(Log().find("Completed in 61 minutes \n"), std::string::npos) << Log();
-}
+INSTANTIATE_TEST_SUITE_P(Runs, ElapsedMinutes,
+                         ::testing::Values(std::pair<std::int64_t, int>{1'100, 0},
+                                           std::pair<std::int64_t, int>{125'000, 2},
+                                           std::pair<std::int64_t, int>{3'660'000, 61}));
 
 TEST_F(ResetRun, ATooLargeOrEmptyPackageIsRefusedBeforeAnyPortIsOpened) {
   struct Case {
@@ -123,7 +127,7 @@ TEST_F(ResetRun, TheLargestPackageThatFitsIsLoaded) {
   Run();
   EXPECT_EQ(display.events[1], "range 446");
   EXPECT_EQ(display.progress.rbegin()[1], 3584 * 128);
-  EXPECT_EQ(std::string(unit.received.begin(), unit.received.begin() + 458'751), package);
+  EXPECT_EQ(Head(unit.received, 458'751), B(package));
 }
 
 TEST_F(ResetRun, OnlyAFileOnDiskOpensAsAPackage) {
@@ -147,7 +151,7 @@ TEST_F(ResetRun, PackageBytesArriveUnchanged) {
   PutPackage(package);
   ScriptedReceiver& unit = UnitOnCom3();
   Run();
-  EXPECT_EQ(std::string(unit.received.begin(), unit.received.begin() + 9), package + '\x1a');
+  EXPECT_EQ(Head(unit.received, 9), B(package + '\x1a'));
 }
 
 TEST_F(ResetRun, ALogThatCannotBeCreatedLeavesTheRunToGoOnWithoutIt) {

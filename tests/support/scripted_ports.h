@@ -7,6 +7,8 @@
 // time-out after the last byte, or the arrival of the last byte asked for.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +26,17 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The bytes of a text, without its terminator.
 Bytes B(std::string_view text);
+
+// The first or last `n` items of `items`, or all of them when there are
+// fewer: a run that went wrong must fail the check, not read past the end.
+template <typename Items>
+Items Head(const Items& items, std::size_t n) {
+  return Items(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(std::min(n, items.size())));
+}
+template <typename Items>
+Items Tail(const Items& items, std::size_t n) {
+  return Items(items.end() - static_cast<std::ptrdiff_t>(std::min(n, items.size())), items.end());
+}
 
 class ScriptedPort {
  public:
