@@ -46,12 +46,11 @@ TEST_F(Primitives, DestroyingALinkPurgesBothSidesThenClosesItsPort) {
 TEST_F(Primitives, OpenAppliesTheUnitsLineFromScratch) {
   ScriptedPort& port = ports.Add("P");
   link->Open("P");
-  SerialSettings onlyThose{};
-  onlyThose.length = 28;
-  onlyThose.baudRate = 115200;
-  onlyThose.flags = 0x1093;
-  onlyThose.byteSize = 8;
-  EXPECT_EQ(port.settings, onlyThose);  // parity, stop bits, limits, characters all 0
+  // Every field given, so that a default of the record cannot hide here:
+  // length, baud rate, flags 0x1093, 8 data bits; parity, stop bits,
+  // limits, characters and the reserved words all 0.
+  const SerialSettings onlyThose{28, 115200, 0x1093, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(port.settings, onlyThose);
   EXPECT_EQ(port.timeouts, (SerialTimeouts{25, 15, 15, 15, 15}));
   EXPECT_EQ(link->portSettings, onlyThose);
 }
