@@ -71,9 +71,7 @@ finish() {
   rm -rf "$work"
 }
 trap finish EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'exit 143' HUP INT TERM
 
 fail() {
   echo "e2e.sh $case_name: $*" >&2
@@ -159,11 +157,9 @@ case $case_name in
     controls enabled ' default' '' "$greeting" 100 |
       expect_output "the dialog at start" controls "$title"
 
-    started=$(date +%s)
     probe click "$title" 1
     probe wait-text "$title" 1000 "Lodestria Updated.  Click the EXIT button below." 300 ||
       fail "the reset did not succeed"
-    ended=$(date +%s)
     # 40000 bytes in units of 1028: the range ends at 38; the transfer's
     # last report (-1) leaves the bar at 0.
     controls disabled '' ' default' "Lodestria Updated.  Click the EXIT button below." 38 |
@@ -178,15 +174,9 @@ case $case_name in
     cmp "$work/sent.bin" "$work/received.bin" || fail "the unit received other bytes"
 
     # The minutes of the completion entry depend on how long the run took.
-    most=$(((ended - started + 1) / 60))
-    minutes=0
-    while :; do
-      printf 'PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    QV5SUCCESS: Successful - Current Port = \\\\.\\Com3\nSet Progress Function:: \n    QV5SUCCESS: Successful\nApp Load System:: \n    QV5SUCCESS: Successful\nCompleted in %d minutes \nPANTOLINE LOG COMPLETE \n' \
-        "$minutes" >"$work/expected.log"
-      cmp -s "$work/expected.log" "$work/ResetSystemLog.doc" && break
-      [ $minutes -lt $most ] || expect_file "$work/ResetSystemLog.doc" "the reset log" <"$work/expected.log"
-      minutes=$((minutes + 1))
-    done
+    sed 's/^Completed in [0-9]* minutes $/Completed in N minutes /' "$work/ResetSystemLog.doc" >"$work/log"
+    printf 'PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    QV5SUCCESS: Successful - Current Port = \\\\.\\Com3\nSet Progress Function:: \n    QV5SUCCESS: Successful\nApp Load System:: \n    QV5SUCCESS: Successful\nCompleted in N minutes \nPANTOLINE LOG COMPLETE \n' |
+      expect_file "$work/log" "the reset log"
     # The system menu's Close ends the program.
     probe syscommand "$title" 0xF060
     expect_exit
