@@ -61,41 +61,21 @@ Clock::time_point Deadline(double seconds) {
   return Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
-// A window's text, asked with a bounded send so that a busy window does
-// not block the probe for good; nullopt-like false when it did not answer.
-bool TryText(HWND window, std::string* text) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length)) {
-    return false;
-  }
-  std::string buffer(length + 1, '\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                           SMTO_ABORTIFHUNG, 1000, &copied)) {
-    return false;
-  }
-  buffer.resize(copied);
-  *text = buffer;
-  return true;
-}
-
-std::string Text(HWND window) {
-  const auto deadline = Deadline(kDefaultSeconds);
-  std::string text;
-  while (!TryText(window, &text)) {
-    if (Clock::now() > deadline) Fail("the window did not answer WM_GETTEXT in time");
-  }
-  return text;
-}
-
-// Bounded send of a message with plain integer arguments.
-LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  const auto deadline = Deadline(kDefaultSeconds);
+// A message sent with a bound, retried until `deadline`, so that a busy
+// window does not block the probe for good.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0,
+            Clock::time_point deadline = Deadline(kDefaultSeconds)) {
   DWORD_PTR result = 0;
   while (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 1000, &result)) {
     if (Clock::now() > deadline) Fail("the window did not answer in time");
   }
   return static_cast<LRESULT>(result);
+}
+
+std::string Text(HWND window, Clock::time_point deadline = Deadline(kDefaultSeconds)) {
+  std::string text(Ask(window, WM_GETTEXTLENGTH, 0, 0, deadline) + 1, '\0');
+  text.resize(Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), deadline));
+  return text;
 }
 
 std::string ClassOf(HWND window) {
@@ -308,7 +288,7 @@ int main(int argc, char** argv) {
     const HWND control = Control(Window(argv[2]), argv[3]);
     const auto deadline = Deadline(Seconds(argc, argv, 5));
     std::string text;
-    while (!TryText(control, &text) || text != argv[4]) {
+    while ((text = Text(control, deadline)) != argv[4]) {
       if (Clock::now() > deadline) Fail("the text is still \"" + Escaped(text) + "\"");
       Pause();
     }
