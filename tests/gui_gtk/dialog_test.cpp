@@ -1,7 +1,8 @@
 // The Linux program's main dialog, built and driven inside the test
 // process from its own main loop, on the display GDK_BACKEND names (CTest
-// runs it on X11 and on Wayland): its template, a whole reset against the
-// simulated unit, and the rules of a reset running beside the window.
+// runs it on X11 and on Wayland): its state at start, every course of a
+// reset against the simulated unit, and the rules of a reset running
+// beside the window.
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
@@ -129,27 +130,11 @@ class GtkDialog : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh"; }
 };
 
-TEST_F(GtkDialog, MainDialogWindowFollowsItsTemplate) {
+TEST_F(GtkDialog, TheBarCountsInTheRangeTheResetGivesAndStaysInside) {
   ResetDialog dialog;
   Script script({[&dialog] {
-    const Dialog::Window& w = *dialog.window();
-    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), "Lodestria - Reset Lodestria");
-    for (int id : {IDOK, IDCANCEL, IDC_STATUS, IDC_PROGRESS, IDC_INSTRUCTIONS, IDC_PORTS, IDC_FILE, IDC_BROWSE}) {
-      EXPECT_TRUE(w.Control(id) != nullptr && gtk_widget_get_visible(w.Control(id)) == (id < IDC_BROWSE || id == IDC_INSTRUCTIONS)) << id;
-    }
-    GtkTreeModel* ports = gtk_combo_box_get_model(GTK_COMBO_BOX(w.Control(IDC_PORTS)));
-    EXPECT_EQ(gtk_tree_model_iter_n_children(ports, nullptr), 19);
-    EXPECT_TRUE(Focused(dialog, IDOK));
-    EXPECT_TRUE(gtk_widget_has_default(w.Control(IDOK)));
-    GtkEntry* status = GTK_ENTRY(w.Control(IDC_STATUS));
-    EXPECT_FALSE(gtk_editable_get_editable(GTK_EDITABLE(status)));
-    EXPECT_FALSE(gtk_entry_get_has_frame(status));
-    EXPECT_FLOAT_EQ(gtk_entry_get_alignment(status), 0.5f);
-    EXPECT_STREQ(gtk_entry_get_text(status), ResetDialog::kGreeting);
-    EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 0)), "_Close");
-    EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 2)), "_About Pantoline...");
-    // The bar counts in the range the reset gives it, staying inside it.
-    GtkProgressBar* bar = GTK_PROGRESS_BAR(w.Control(IDC_PROGRESS));
+    GtkEntry* status = GTK_ENTRY(Control(dialog, IDC_STATUS));
+    GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
     static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
     dialog.ShowProgress(1028 * 3);
     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
@@ -163,52 +148,99 @@ TEST_F(GtkDialog, MainDialogWindowFollowsItsTemplate) {
   EXPECT_TRUE(script.done());
 }
 
-TEST_F(GtkDialog, ResetLoadsTheUnitShowsEveryStageInOrderAndExitEndsTheRun) {
-  testing::ConfigHome config;
-  testing::TempDir work;
-  testing::WorkingDir cwd(work.path());
-  simunit::SimUnit unit({});
-  std::string error;
-  ASSERT_TRUE(unit.Start(&error) && unit.PlacePortLink(1, "", &error)) << error;
-  std::string package(3000, '\0');
-  for (std::size_t i = 0; i < package.size(); ++i) {
-    package[i] = static_cast<char>(i * 131 + 17);
+// A course of the reset as the window shows it: from the window at rest
+// through RESET to the last status, then EXIT.
+struct Course {
+  const char* name;
+  bool package;
+  simunit::Answer greeting;
+  std::vector<std::string> boxes;  // the message boxes' texts, then "OK"
+  std::vector<std::string> texts;   // the status line's, after the greeting
+  std::string log;
+};
+
+const std::string kOk = "QV5SUCCESS: Successful";
+const char kLocate[] = "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    ";
+const Course kCourses[] = {
+    {"the unit is loaded", true, simunit::Answer::kNormal, {},
+     {"...Attempting to locate the Lodestria...", "...Lodestria Found...", "...Loading Initialized, Please wait...",
+      "-1 bytes Sent", "Lodestria Updated.  Click the EXIT button below."},
+     kLocate + kOk + " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + kOk +
+         "\nApp Load System:: \n    " + kOk + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n"},
+    {"no package", false, simunit::Answer::kNormal, {"The ResetPack file could not be found!!OK"},
+     {"The ResetPack file not found. Please EXIT the program."},
+     "PANTOLINE LOG INITIATED \n ResetPack was NOT found \n PANTOLINE LOG COMPLETE \n"},
+    {"the unit never answers", true, simunit::Answer::kSilent, {},
+     {"...Attempting to locate the Lodestria...", "...Lodestria NOT Found...",
+      " Lodestria not found. Check your connections and try again."},
+     kLocate + std::string("QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - Current Port = NOT FOUND\n"
+                           "PANTOLINE LOG COMPLETE \n")},
+};
+
+TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
+  for (const Course& course : kCourses) {
+    SCOPED_TRACE(course.name);
+    testing::ConfigHome config;
+    testing::TempDir work;
+    testing::WorkingDir cwd(work.path());
+    simunit::Options options;
+    options.greeting = course.greeting;
+    simunit::SimUnit unit(options);
+    std::string error;
+    ASSERT_TRUE(unit.Start(&error) && unit.PlacePortLink(1, "", &error)) << error;
+    std::string package(3000, '\0');
+    for (std::size_t i = 0; i < package.size(); ++i) {
+      package[i] = static_cast<char>(i * 131 + 17);
+    }
+    if (course.package) {
+      testing::WriteFile("ResetPack.qv5", package);
+    }
+
+    ResetDialog dialog;
+    std::vector<std::string> texts;
+    std::vector<int> progress;
+    std::vector<std::string> boxes;
+    Script script({WatchStatus(dialog, texts, progress),
+                   [&dialog] {
+                     GtkTreeModel* ports = gtk_combo_box_get_model(GTK_COMBO_BOX(Control(dialog, IDC_PORTS)));
+                     EXPECT_EQ(gtk_tree_model_iter_n_children(ports, nullptr), 19);
+                     EXPECT_TRUE(Focused(dialog, IDOK));
+                     EXPECT_TRUE(gtk_widget_has_default(Control(dialog, IDOK)));
+                     EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 0)), "_Close");
+                     EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 2)), "_About Pantoline...");
+                     gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
+                     return true;
+                   },
+                   [&] {
+                     if (GtkWindow* box = FindWindow("")) {
+                       boxes.push_back(Labels(GTK_WIDGET(box)));
+                       gtk_window_close(box);
+                     }
+                     return texts.back() == course.texts.back();
+                   },
+                   [&dialog] {
+                     EXPECT_TRUE(Focused(dialog, IDCANCEL));
+                     gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
+                     return true;
+                   }});
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(script.done());
+
+    std::vector<std::string> expected{ResetDialog::kGreeting};
+    expected.insert(expected.end(), course.texts.begin(), course.texts.end());
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(boxes, course.boxes);
+    EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"), course.log);
+    if (course.package && course.greeting == simunit::Answer::kNormal) {
+      simunit::Transfer received;
+      ASSERT_TRUE(unit.WaitForTransfers(1, 1000, &received));
+      package += '\x1a';
+      package.resize(24 * 128, '\0');
+      EXPECT_EQ(std::string(received.data.begin(), received.data.end()), package);
+      // Progress may be coalesced, never reordered.
+      EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    }
   }
-  testing::WriteFile("ResetPack.qv5", package);
-
-  ResetDialog dialog;
-  std::vector<std::string> texts;
-  std::vector<int> progress;
-  const std::string updated = "Lodestria Updated.  Click the EXIT button below.";
-  Script script({WatchStatus(dialog, texts, progress),
-                 [&dialog] {
-                   gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
-                   return true;
-                 },
-                 [&] { return texts.back() == updated; },
-                 [&dialog] {
-                   EXPECT_TRUE(Focused(dialog, IDCANCEL));
-                   gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
-                   return true;
-                 }});
-  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-  EXPECT_TRUE(script.done());
-
-  simunit::Transfer received;
-  ASSERT_TRUE(unit.WaitForTransfers(1, 1000, &received));
-  package += '\x1a';
-  package.resize(24 * 128, '\0');
-  EXPECT_EQ(std::string(received.data.begin(), received.data.end()), package);
-  const std::string ok = "QV5SUCCESS: Successful";
-  EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"),
-            "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    " + ok +
-                " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + ok + "\nApp Load System:: \n    " +
-                ok + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n");
-  EXPECT_EQ(texts, (std::vector<std::string>{ResetDialog::kGreeting, "...Attempting to locate the Lodestria...",
-                                             "...Lodestria Found...", "...Loading Initialized, Please wait...",
-                                             "-1 bytes Sent", updated}));
-  // Progress may be coalesced, never reordered.
-  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 }
 
 // The main dialog with a reset of the test's own: a status, a message box,

@@ -31,16 +31,13 @@ constexpr char kUsage[] = R"(Usage: gui_probe COMMAND ARGS...
   wait-window TITLE [S]        until a visible window TITLE exists
   wait-gone TITLE [S]          until no visible window TITLE exists
   controls TITLE               the window's controls in tab order
-  focus TITLE                  the identifier of the focused control
   wait-text TITLE ID TEXT [S]  until the control's text is TEXT
-  rect TITLE                   the window's WIDTHxHEIGHT+X+Y on the screen
   message-box CAPTION [S]      waits for the message box CAPTION; prints
                                its text (line feeds as \n) and icon=0|1
   click TITLE ID               a left click on the control (mouse input)
   key TITLE KEY                presses KEY (Return, Escape) with the
                                window in front (keyboard input)
   syscommand TITLE N           posts WM_SYSCOMMAND N to the window
-  command TITLE ID             posts the control's BN_CLICKED command
 S: seconds to wait (default 60). Exit status: 0 done, 1 not so in time or
 not found, 2 usage.
 )";
@@ -64,41 +61,21 @@ Clock::time_point Deadline(double seconds) {
   return Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
-// A window's text, asked with a bounded send so that a busy window does
-// not block the probe for good; nullopt-like false when it did not answer.
-bool TryText(HWND window, std::string* text) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length)) {
-    return false;
-  }
-  std::string buffer(length + 1, '\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                           SMTO_ABORTIFHUNG, 1000, &copied)) {
-    return false;
-  }
-  buffer.resize(copied);
-  *text = buffer;
-  return true;
-}
-
-std::string Text(HWND window) {
-  const auto deadline = Deadline(kDefaultSeconds);
-  std::string text;
-  while (!TryText(window, &text)) {
-    if (Clock::now() > deadline) Fail("the window did not answer WM_GETTEXT in time");
-  }
-  return text;
-}
-
-// Bounded send of a message with plain integer arguments.
-LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  const auto deadline = Deadline(kDefaultSeconds);
+// A message sent with a bound, retried until `deadline`, so that a busy
+// window does not block the probe for good.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0,
+            Clock::time_point deadline = Deadline(kDefaultSeconds)) {
   DWORD_PTR result = 0;
   while (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 1000, &result)) {
     if (Clock::now() > deadline) Fail("the window did not answer in time");
   }
   return static_cast<LRESULT>(result);
+}
+
+std::string Text(HWND window, Clock::time_point deadline = Deadline(kDefaultSeconds)) {
+  std::string text(Ask(window, WM_GETTEXTLENGTH, 0, 0, deadline) + 1, '\0');
+  text.resize(Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), deadline));
+  return text;
 }
 
 std::string ClassOf(HWND window) {
@@ -219,18 +196,6 @@ void ListControls(HWND dialog) {
   }
 }
 
-int FocusedControl(HWND dialog) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
-  const auto deadline = Deadline(kDefaultSeconds);
-  while (!GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) {
-    if (Clock::now() > deadline) Fail("no focused window");
-    Pause();
-  }
-  return static_cast<short>(GetDlgCtrlID(info.hwndFocus));
-}
-
 // The text and whether an icon shows: a message box is a dialog whose
 // static controls hold the icon (SS_ICON) and the text.
 void DescribeMessageBox(HWND box) {
@@ -319,21 +284,14 @@ int main(int argc, char** argv) {
     }
   } else if (command == "controls" && argc == 3) {
     ListControls(Window(argv[2]));
-  } else if (command == "focus" && argc == 3) {
-    std::printf("%d\n", FocusedControl(Window(argv[2])));
   } else if (command == "wait-text" && (argc == 5 || argc == 6)) {
     const HWND control = Control(Window(argv[2]), argv[3]);
     const auto deadline = Deadline(Seconds(argc, argv, 5));
     std::string text;
-    while (!TryText(control, &text) || text != argv[4]) {
+    while ((text = Text(control, deadline)) != argv[4]) {
       if (Clock::now() > deadline) Fail("the text is still \"" + Escaped(text) + "\"");
       Pause();
     }
-  } else if (command == "rect" && argc == 3) {
-    RECT rect;
-    GetWindowRect(Window(argv[2]), &rect);
-    std::printf("%ldx%ld+%ld+%ld\n", rect.right - rect.left, rect.bottom - rect.top, rect.left,
-                rect.top);
   } else if (command == "message-box" && (argc == 3 || argc == 4)) {
     const HWND box = WaitWindow(argv[2], Seconds(argc, argv, 3));
     if (ClassOf(box) != "#32770") Fail(std::string("\"") + argv[2] + "\" is not a message box");
@@ -344,11 +302,6 @@ int main(int argc, char** argv) {
     Key(Window(argv[2]), argv[3]);
   } else if (command == "syscommand" && argc == 4) {
     PostMessageA(Window(argv[2]), WM_SYSCOMMAND, std::strtoul(argv[3], nullptr, 0), 0);
-  } else if (command == "command" && argc == 4) {
-    const HWND dialog = Window(argv[2]);
-    const HWND control = Control(dialog, argv[3]);
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(control));
   } else {
     Usage();
   }

@@ -14,16 +14,13 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 ports="$here/../wine/wine_prefix.sh"
 wine=${WINE:-wine}
+. "$here/../gui_gtk/display.sh"
 
-display_file=$(mktemp)
-xvfb=
+run=$(mktemp -d)
 finish() {
   "$ports" stop "$prefix" || true
-  if [ -n "$xvfb" ]; then
-    kill "$xvfb" 2>/dev/null || true
-    wait "$xvfb" 2>/dev/null || true
-  fi
-  rm -f "$display_file"
+  stop_display
+  rm -rf "$run"
 }
 trap finish EXIT
 trap 'exit 129' HUP
@@ -32,22 +29,7 @@ trap 'exit 143' TERM
 
 # A Wine session left from an earlier run would still draw on its display.
 "$ports" stop "$prefix"
-
-# Xvfb picks a free display number and writes it to descriptor 3 once it
-# accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-xvfb=$!
-tries=0
-until [ -s "$display_file" ]; do
-  tries=$((tries + 1))
-  if [ $tries -gt 300 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-    echo "with_display.sh: Xvfb did not start" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-DISPLAY=:$(tr -d '\n' <"$display_file")
-export DISPLAY
+start_display x11 "$run"
 
 # With no window manager, Wine is to manage the windows itself: it draws
 # their captions and frames, and it does not wait (two seconds, each time
