@@ -43,8 +43,12 @@ for signal in INT TERM; do
   tries=0
   until [ -s out.txt ] || [ $((tries += 1)) -gt 200 ]; do sleep 0.05; done
   served="$(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"
-  kill -$signal $! && wait $!
+  unit=$!
+  (sleep 10 && kill -KILL $unit) >/dev/null 2>&1 &  # should the signal go unheard
+  kill -$signal $unit
+  wait $unit
   got="$? $(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"
+  kill $! 2>/dev/null
   device=$(head -n 1 out.txt)
   if [ -z "$device" ] || [ "$served" != "$device $device" ] || [ "$got" != "0 old old" ]; then
     echo "FAIL: pantoline-simunit on SIG$signal: served '$served' on '$device', then '$got'"
