@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -41,13 +42,10 @@ bool OpenPty(Pty* pty) {
       ptsname_r(pty->master, pty->path, sizeof pty->path) != 0) {
     return false;
   }
-  pty->slave = open(pty->path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (pty->slave < 0) {
-    return false;
-  }
   // A serial line neither echoes nor translates line ends.
+  pty->slave = open(pty->path, O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios tty{};
-  if (tcgetattr(pty->slave, &tty) != 0) {
+  if (pty->slave < 0 || tcgetattr(pty->slave, &tty) != 0) {
     return false;
   }
   cfmakeraw(&tty);
@@ -138,14 +136,12 @@ bool HoldAsControllingTerminal(int slave, const Pty& a, const Pty& b, pid_t* hol
 
 int main() {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() == 1) {
-    return 1;
-  }
+  if (getppid() == 1) return 1;
   struct sigaction action {};
   action.sa_handler = Stop;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (const int stopSignal : {SIGTERM, SIGINT, SIGHUP}) {
+    sigaction(stopSignal, &action, nullptr);
+  }
   signal(SIGPIPE, SIG_IGN);
 
   Pty a;
@@ -193,10 +189,9 @@ int main() {
       break;
     }
     if (hangUpA) {
-      close(a.master);
-      close(a.slave);
-      close(b.master);
-      close(b.slave);
+      for (const int fd : {a.master, a.slave, b.master, b.slave}) {
+        close(fd);
+      }
       while (!stopping) {
         pause();
       }
