@@ -1,7 +1,8 @@
 #!/bin/sh
 # The programs' command lines, without a display: each case runs one
 # program and checks its exit status and the first line of the stream
-# named (out or err), matched as a grep -E pattern.
+# named (out or err), matched as a grep -E pattern. Then the simulated
+# unit's links and signals.
 # Usage: command_line_test.sh PANTOLINE SIMUNIT BENCH
 pantoline=$1 simunit=$2 bench=$3
 unset DISPLAY WAYLAND_DISPLAY
@@ -17,7 +18,7 @@ check() {  # program status stream pattern arguments...
     failed=1
   fi
 }
-cd "$(mktemp -d)" || exit 1
+work=$(mktemp -d) && cd "$work" || exit 1
 check "$pantoline" 0 out '^Usage: pantoline ' --help
 check "$pantoline" 0 out '^Pantoline 1\.0$' --version
 check "$pantoline" 2 err "unrecognized option '--bogus'" --bogus
@@ -31,5 +32,28 @@ check "$simunit" 2 err "unrecognized option '--nonsense'" --nonsense
 check "$bench" 0 out '^Usage: pantoline-bench ' --size 10 --checksum --reply-delay-ms=3 --help
 check "$bench" 2 err "option '--size' requires an argument" --size
 check "$bench" 2 err 'bad value "-1"' --size=-1
-rm -f out.txt err.txt && rmdir "$PWD"
+
+# The simulated unit replaces pantoline's pin and Wine's link with its own
+# device while it serves, and puts them back on SIGTERM and on SIGINT, even
+# though a shell ignores SIGINT in what it starts in the background.
+mkdir -p pins/pantoline/ports wine/dosdevices
+for signal in INT TERM; do
+  ln -sfn old pins/pantoline/ports/com1 && ln -sfn old wine/dosdevices/com3 && rm -f out.txt
+  "$simunit" --port 1 --config-home "$PWD/pins" --wine-prefix "$PWD/wine" --wine-port=3 >out.txt &
+  tries=0
+  until [ -s out.txt ] || [ $((tries += 1)) -gt 200 ]; do sleep 0.05; done
+  served="$(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"
+  unit=$!
+  (sleep 10 && kill -KILL $unit) >/dev/null 2>&1 &  # should the signal go unheard
+  kill -$signal $unit
+  wait $unit
+  got="$? $(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"
+  kill $! 2>/dev/null
+  device=$(head -n 1 out.txt)
+  if [ -z "$device" ] || [ "$served" != "$device $device" ] || [ "$got" != "0 old old" ]; then
+    echo "FAIL: pantoline-simunit on SIG$signal: served '$served' on '$device', then '$got'"
+    failed=1
+  fi
+done
+cd / && rm -rf "$work"
 exit $failed

@@ -1,6 +1,7 @@
 // A serial device that the user may not open, or that another program
 // holds: passed over like any port that does not open, with one line on
-// standard error that names it and says what helps.
+// standard error that names it and says what helps. Only COM1 is opened,
+// pinned to a file of the test's own.
 //
 // Root opens any file whatever its mode, so when the tests run as root the
 // opening is done by a child process that has become the unprivileged user
@@ -74,97 +75,71 @@ Opened OpenCom1As(const fs::path& configHome) {
   return result;
 }
 
-class PortPermission : public ::testing::Test {
- protected:
-  PortPermission() {
-    // The unprivileged child must reach the pin and the device.
-    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    fs::create_directories(ports());
-    fs::permissions(dir_.path() / "config", fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+TEST(PortPermission, APortPassedOverSaysWhyOnOneLineOnlyWhenPermissionOrAnotherProgramIsWhy) {
+  TempDir dir;
+  const fs::path config = dir.path() / "config";
+  const fs::path device = dir.path() / "ttyUSB7";
+  fs::create_directories(config / "pantoline" / "ports");
+  fs::create_symlink(device, config / "pantoline" / "ports" / "com1");
+  // The unprivileged child must reach the pin and the device.
+  for (const fs::path& folder : {dir.path(), config}) {
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   }
-
-  fs::path config() const { return dir_.path() / "config"; }
-  fs::path ports() const { return config() / "pantoline" / "ports"; }
-
-  // A file standing in for the device, with `mode`, pinned as com1.
-  fs::path PinDevice(fs::perms mode) {
-    const fs::path device = dir_.path() / "ttyUSB7";
-    WriteFile(device, "");
-    fs::permissions(device, mode);
-    fs::create_symlink(device, ports() / "com1");
-    return device;
-  }
-
-  TempDir dir_;
-};
-
-TEST_F(PortPermission, APortPassedOverGetsOneLineNamingTheDeviceAndWhatHelps) {
-  const std::string mayNot = ": your user may not open this device, and no group gives access to it; "
-                             "ask the administrator for read and write access to it\n";
+  enum Says { kMayNot, kJoinGroup, kBusy, kNothing };
+  constexpr fs::perms kR = fs::perms::owner_read, kGroupR = fs::perms::group_read,
+                      kGroupRw = kGroupR | fs::perms::group_write,
+                      kAllRw = kR | fs::perms::owner_write | kGroupRw | fs::perms::others_read |
+                               fs::perms::others_write;
   struct Case {
     const char* group;  // the device's group; nullptr: the file's own
-    fs::perms mode;
+    fs::perms mode;     // fs::perms::unknown: no device at all
     bool locked;        // another program holds the device
-    const char* advice; // after "pantoline: ... <device>"; a group name for the group advice
+    ResultCode code;
+    Says says;
   };
-  constexpr fs::perms kGroupRw = fs::perms::group_read | fs::perms::group_write;
-  constexpr fs::perms kAllRw = kGroupRw | fs::perms::owner_read | fs::perms::owner_write |
-                               fs::perms::others_read | fs::perms::others_write;
-  for (const Case& c : {Case{nullptr, fs::perms::none, false, nullptr},
-                        Case{"dialout", fs::perms::owner_read | kGroupRw, false, "dialout"},
-                        Case{"dialout", fs::perms::owner_read | fs::perms::group_read, false, nullptr},
-                        Case{"tty", fs::perms::owner_read | fs::perms::owner_write |
-                                        fs::perms::group_write, false, nullptr},
-                        Case{"tty", kAllRw & ~fs::perms::others_read & ~fs::perms::others_write, false,
-                             nullptr},
-                        Case{nullptr, kAllRw, true, "busy"}}) {
-    SCOPED_TRACE(std::string(c.group ? c.group : "own") + " " + (c.advice ? c.advice : "may not"));
-    fs::remove(ports() / "com1");
-    fs::remove(dir_.path() / "ttyUSB7");
-    const fs::path device = PinDevice(c.mode);
+  for (const Case& c : {
+           Case{nullptr, fs::perms::none, false, QV5INVALIDHANDLEVALUE, kMayNot},
+           Case{"dialout", kR | kGroupRw, false, QV5INVALIDHANDLEVALUE, kJoinGroup},
+           Case{"dialout", kR | kGroupR, false, QV5INVALIDHANDLEVALUE, kMayNot},
+           // A group for every terminal gives no advice to join it.
+           Case{"tty", kAllRw & ~fs::perms::others_all, false, QV5INVALIDHANDLEVALUE, kMayNot},
+           Case{nullptr, kAllRw, true, QV5INVALIDHANDLEVALUE, kBusy},
+           Case{nullptr, kAllRw, false, QV5GETCOMMSTATEERROR, kNothing},  // opens: no tty
+           Case{nullptr, fs::perms::unknown, false, QV5INVALIDHANDLEVALUE, kNothing}}) {
+    SCOPED_TRACE(std::string(c.group ? c.group : "own") + " " + std::to_string(c.says));
+    fs::remove(device);
+    int holder = -1;
+    if (c.mode != fs::perms::unknown) {
+      WriteFile(device, "");
+      fs::permissions(device, c.mode);
+      holder = open(device.c_str(), O_RDONLY);
+    }
     const group* owner = c.group != nullptr ? getgrnam(c.group) : nullptr;
     if (c.group != nullptr && (owner == nullptr || chown(device.c_str(), -1, owner->gr_gid) != 0)) {
+      close(holder);
       continue;  // no such group here, or not ours to give
     }
-    const int holder = open(device.c_str(), O_RDONLY);
     if (c.locked) {
       ASSERT_EQ(flock(holder, LOCK_EX), 0);
     }
-    const Opened opened = OpenCom1As(config());
+    const Opened opened = OpenCom1As(config);
     close(holder);
 
-    EXPECT_EQ(opened.code, QV5INVALIDHANDLEVALUE);
+    EXPECT_EQ(opened.code, c.code);
     EXPECT_FALSE(opened.port);
-    // The device itself, not the pin that leads to it, and one line only.
-    const std::string shown = fs::canonical(device).string();
-    const std::string advice = c.advice == nullptr ? "" : c.advice;
-    if (advice == "busy") {
-      EXPECT_EQ(opened.stderrText, "pantoline: " + shown + " is in use by another program: end that "
-                                   "program and try again\n");
-    } else if (!advice.empty()) {
-      EXPECT_EQ(opened.stderrText, "pantoline: no permission to open " + shown + ": add your user to the " +
-                                       advice + " group (sudo usermod -aG " + advice +
-                                       " $USER) and log in again\n");
-    } else {
-      EXPECT_EQ(opened.stderrText, "pantoline: no permission to open " + shown + mayNot);
-    }
+    // The device itself, not the pin that leads to it.
+    const std::string shown = c.mode == fs::perms::unknown ? "" : fs::canonical(device).string();
+    const std::string said[] = {
+        "pantoline: no permission to open " + shown +
+            ": your user may not open this device, and no group gives access to it; "
+            "ask the administrator for read and write access to it\n",
+        "pantoline: no permission to open " + shown + ": add your user to the " +
+            (c.group ? c.group : "") + " group (sudo usermod -aG " + (c.group ? c.group : "") +
+            " $USER) and log in again\n",
+        "pantoline: " + shown + " is in use by another program: end that program and try again\n",
+        ""};
+    EXPECT_EQ(opened.stderrText, said[c.says]);
   }
-}
-
-TEST_F(PortPermission, PortsThatFailForOtherReasonsSayNothing) {
-  // Opens, but is no serial device.
-  PinDevice(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-            fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
-  const Opened notSerial = OpenCom1As(config());
-  EXPECT_EQ(notSerial.code, QV5GETCOMMSTATEERROR);
-  EXPECT_EQ(notSerial.stderrText, "");
-
-  // A pin that leads nowhere.
-  fs::remove(dir_.path() / "ttyUSB7");
-  const Opened dangling = OpenCom1As(config());
-  EXPECT_EQ(dangling.code, QV5INVALIDHANDLEVALUE);
-  EXPECT_FALSE(dangling.port);
-  EXPECT_EQ(dangling.stderrText, "");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <linux/serial.h>
 #include <pty.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,25 +10,28 @@
 
 #include <chrono>
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/device_link.h"
 #include "link/port_names_posix.h"
 #include "tests/support/config_home_posix.h"
 
-// A USB serial driver in place of the pseudo-terminal's for TIOCGSERIAL and
-// TIOCSSERIAL, which pseudo-terminals do not know: the test program is
-// linked with --wrap=ioctl, so the port layer's calls come here first.
+// A USB serial driver in place of the pseudo-terminal's for the requests
+// pseudo-terminals do not know: the test program is linked with
+// --wrap=ioctl, so the port layer's calls come here first. TIOCGSERIAL and
+// TIOCSSERIAL are answered here; the modem line requests are noted and
+// passed on (a pseudo-terminal has no modem lines to show them).
 struct FakeSerialDriver {
-  bool knowsRequest = false;  // else both requests fail with ENOTTY
+  bool knowsRequest = false;  // else TIOCGSERIAL and TIOCSSERIAL fail with ENOTTY
   int flags = 0;              // what TIOCGSERIAL reports
   int setFlags = -1;          // what TIOCSSERIAL was given; -1 if never called
+  int raised = 0;             // TIOCM_* bits asked for with TIOCMBIS
+  int lowered = 0;            // and with TIOCMBIC
 } gDriver;
 
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
@@ -38,7 +40,9 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
   va_start(args, request);
   void* argument = va_arg(args, void*);
   va_end(args);
-  if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
+  if (request == TIOCMBIS || request == TIOCMBIC) {
+    (request == TIOCMBIS ? gDriver.raised : gDriver.lowered) |= *static_cast<int*>(argument);
+  } else if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
     if (!gDriver.knowsRequest) {
       errno = ENOTTY;
       return -1;
@@ -60,7 +64,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using testing::TempDir;
 
 std::int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -73,6 +76,7 @@ class PtyPort : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
     config_.Pin(1, ttyname(slave_));
+    gDriver = {};
   }
 
   void TearDown() override {
@@ -105,6 +109,11 @@ class PtyPort : public ::testing::Test {
     return got;
   }
 
+  std::string Read9(DeviceLink& link) {
+    std::uint8_t buffer[9];
+    return std::string(buffer, buffer + link.ReadBytes(buffer, 9));
+  }
+
   testing::ConfigHome config_;
   int master_ = -1;
   int slave_ = -1;  // held open by the test as well: termios stays inspectable
@@ -125,7 +134,30 @@ TEST_F(PtyPort, OpenAsksTheDriverForLowLatencyAndOpensWhateverItSays) {
     EXPECT_EQ(gDriver.setFlags, c.expectedSet) << c.knows << " " << c.flags;
     link_.reset();
   }
-  gDriver = {};
+}
+
+TEST_F(PtyPort, OpenRaisesOrLowersDtrAndRtsAsTheSettingsAsk) {
+  constexpr std::uint32_t kDtr = kFlagDtrControlEnable;
+  constexpr std::uint32_t kRts = kFlagRtsControlEnable;
+  struct Case {
+    std::uint32_t flags;
+    int raised;
+    int lowered;
+  };
+  for (const Case c : {Case{DeviceLink::UnitSettings().flags, TIOCM_DTR | TIOCM_RTS, 0},
+                       Case{kDtr, TIOCM_DTR, TIOCM_RTS}, Case{kRts, TIOCM_RTS, TIOCM_DTR},
+                       Case{0, 0, TIOCM_DTR | TIOCM_RTS}}) {
+    SerialSettings settings = DeviceLink::UnitSettings();
+    settings.flags = c.flags;
+    gDriver = {};
+    ResultCode code = -1;
+    const PortHandle port =
+        SystemSerialPorts().Open("\\\\.\\Com1", settings, DeviceLink::kUnitTimeouts, &code);
+    ASSERT_NE(port, kNoPort) << code;
+    SystemSerialPorts().Close(port);
+    EXPECT_EQ(gDriver.raised, c.raised) << "flags " << c.flags;
+    EXPECT_EQ(gDriver.lowered, c.lowered) << "flags " << c.flags;
+  }
 }
 
 TEST_F(PtyPort, OpenSetsRawEightNOneAt115200WhateverThePortHadBefore) {
@@ -147,65 +179,64 @@ TEST_F(PtyPort, OpenSetsRawEightNOneAt115200WhateverThePortHadBefore) {
   ASSERT_EQ(tcgetattr(slave_, &after), 0);
   EXPECT_EQ(cfgetispeed(&after), B115200);
   EXPECT_EQ(cfgetospeed(&after), B115200);
-  EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(after.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(after.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(after.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(after.c_oflag & OPOST, 0u);
 }
 
-TEST_F(PtyPort, ReadsEndOnTheirTotalOrIntervalTimeOut) {
+TEST_F(PtyPort, ReadsEndOnTheirCountOrTheirTotalOrIntervalTimeOut) {
+  // A read of 9 bytes: 15 + 15 * 9 ms in all, 25 ms after the last byte.
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, const char*>> pieces;  // ms before, bytes
+    const char* read;
+    int minMs, maxMs;
+    const char* left;  // for the next read
+  };
+  const Case cases[] = {
+      {"silence", {}, "", 150, 400, ""},
+      {"a reply", {{40, "SA-77\n\r"}}, "SA-77\n\r", 40 + 20, 149, ""},
+      {"a full read", {{0, "0123456789"}}, "012345678", 0, 25, "9"},
+      {"a late piece", {{0, "SA-"}, {80, "77"}}, "SA-", 20, 79, "77"},
+  };
   DeviceLink& link = OpenLink();
-  std::uint8_t buffer[9];
-
-  auto start = Clock::now();
-  EXPECT_EQ(link.ReadBytes(buffer, 9), 0u);
-  std::int64_t took = MsSince(start);
-  EXPECT_GE(took, 150);  // 15 + 15 * 9
-  EXPECT_LT(took, 400);
-
-  std::thread unit([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    UnitSends("SA-77\n\r");
-  });
-  start = Clock::now();
-  EXPECT_EQ(link.ReadBytes(buffer, 9), 7u);
-  took = MsSince(start);
-  unit.join();
-  EXPECT_GE(took, 40 + 25);  // 25 ms of silence after the last byte
-  EXPECT_LT(took, 149);      // well before the total time-out
-  EXPECT_EQ(std::string(buffer, buffer + 7), "SA-77\n\r");
-
-  UnitSends("0123456789");
-  start = Clock::now();
-  EXPECT_EQ(link.ReadBytes(buffer, 9), 9u);  // a full read does not wait
-  EXPECT_LT(MsSince(start), 25);
-  EXPECT_EQ(link.ReadByte(1), '9');
+  for (const Case& c : cases) {
+    std::thread unit([&] {
+      for (const auto& [ms, bytes] : c.pieces) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        UnitSends(bytes);
+      }
+    });
+    if (!c.pieces.empty() && c.pieces[0].first == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto start = Clock::now();
+    EXPECT_EQ(Read9(link), c.read) << c.name;
+    const std::int64_t took = MsSince(start);
+    unit.join();
+    EXPECT_GE(took, c.minMs) << c.name;
+    EXPECT_LT(took, c.maxMs) << c.name;
+    EXPECT_EQ(Read9(link), c.left) << c.name;
+  }
 }
 
-TEST_F(PtyPort, APieceAfterMoreThanTheIntervalIsLeftForTheNextRead) {
+TEST_F(PtyPort, OpenAndPurgeDropStaleInputAndWritesReachTheUnit) {
+  termios raw{};  // a new pseudo-terminal would echo this back
+  ASSERT_EQ(tcgetattr(slave_, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(slave_, TCSANOW, &raw), 0);
+  UnitSends("stale from before");
   DeviceLink& link = OpenLink();
-  std::thread unit([&] {
-    UnitSends("SA-");
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
-    UnitSends("77");
-  });
-  std::uint8_t buffer[9];
-  EXPECT_EQ(link.ReadBytes(buffer, 9), 3u);
-  unit.join();
-  EXPECT_EQ(link.ReadBytes(buffer, 9), 2u);
-}
+  EXPECT_EQ(Read9(link), "") << "what waited before the open is dropped";
 
-TEST_F(PtyPort, WritesReachTheUnitAndPurgeDropsPendingInput) {
-  DeviceLink& link = OpenLink();
   EXPECT_EQ(link.SendCommand("SA-28"), QV5SUCCESS);
   EXPECT_EQ(UnitReceives(), "SA-28\n\r");
 
   UnitSends("stale reply");
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   link.PurgeInput();
-  std::uint8_t buffer[9];
-  EXPECT_EQ(link.ReadBytes(buffer, 9), 0u);
+  EXPECT_EQ(Read9(link), "");
 }
 
 TEST_F(PtyPort, AWriteGivenUpOnSendsNothingMoreLater) {
@@ -230,90 +261,56 @@ TEST_F(PtyPort, ASecondOpenerIsRefusedUntilTheFirstCloses) {
   EXPECT_EQ(second.Open("\\\\.\\Com1"), kNoPort);
   EXPECT_EQ(second.lastResult, QV5INVALIDHANDLEVALUE);
   link_.reset();
-  const PortHandle port = second.Open("\\\\.\\com1");  // any letter case
-  EXPECT_NE(port, kNoPort);
-  second.portHandle = port;
+  second.portHandle = second.Open("\\\\.\\com1");  // any letter case
+  EXPECT_NE(second.portHandle, kNoPort);
 }
 
-TEST_F(PtyPort, NamesWithoutADeviceFailAtOnceAsAMissingPort) {
+TEST_F(PtyPort, PortsThatDoNotOpenFailAtOnce) {
+  std::ofstream(config_.path() / "plain-file") << "not a tty";
+  config_.Pin(3, config_.path() / "plain-file");
   DeviceLink link;
   const auto start = Clock::now();
-  for (const char* name : {"\\\\.\\Com2", "\\\\.\\Com0", "Com1", "\\\\.\\Com1x", "\\\\.\\Lpt1"}) {
+  for (const auto& [name, code] : {std::pair{"\\\\.\\Com2", QV5INVALIDHANDLEVALUE},
+                                   {"Com1", QV5INVALIDHANDLEVALUE},
+                                   {"\\\\.\\Com3", QV5GETCOMMSTATEERROR}}) {
     EXPECT_EQ(link.Open(name), kNoPort) << name;
-    EXPECT_EQ(link.lastResult, QV5INVALIDHANDLEVALUE) << name;
+    EXPECT_EQ(link.lastResult, code) << name;
   }
   EXPECT_LT(MsSince(start), 300);  // no settle pause on failure
 }
 
-TEST_F(PtyPort, APinnedFileThatIsNoSerialPortIsRefused) {
-  std::ofstream(config_.path() / "plain-file") << "not a tty";
-  config_.Pin(2, config_.path() / "plain-file");
-  DeviceLink link;
-  EXPECT_EQ(link.Open("\\\\.\\Com2"), kNoPort);
-  EXPECT_EQ(link.lastResult, QV5GETCOMMSTATEERROR);
-}
-
-// The device lookup on a made-up /dev and /sys.
-class PortLookupTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    lookup_.configHome = (root_.path() / "config").string();
-    lookup_.devDir = (root_.path() / "dev").string();
-    lookup_.sysTtyDir = (root_.path() / "sys").string();
-    fs::create_directories(lookup_.devDir);
-    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyS12",
-                             "ttyS2", "tty0", "ttyUSB"}) {
-      std::ofstream(fs::path(lookup_.devDir) / name);
-    }
-    Uart("ttyS0", "4");
-    Uart("ttyS1", "0");  // a possible port with no UART behind it
-    Uart("ttyS12", "4");
-    Uart("ttyS2", "4");
-    fs::create_directories(fs::path(lookup_.sysTtyDir) / "console");
-    std::ofstream(fs::path(lookup_.sysTtyDir) / "console" / "active") << "tty0 ttyS2\n";
+// The device lookup on a made-up /dev and /sys, with COM3 and COM31 pinned.
+TEST(PortLookup, CountsUsbThenAcmThenUartsInNumericOrderUnlessPinned) {
+  testing::TempDir root;
+  PortLookup lookup{(root.path() / "config").string(), (root.path() / "dev").string(),
+                    (root.path() / "sys").string()};
+  fs::create_directories(lookup.devDir);
+  for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyS12",
+                           "ttyS2", "tty0", "ttyUSB"}) {
+    std::ofstream(fs::path(lookup.devDir) / name);
   }
-
-  void Uart(const std::string& name, const std::string& type) {
-    const fs::path dir = fs::path(lookup_.sysTtyDir) / name;
-    fs::create_directories(dir / "device");
-    std::ofstream(dir / "type") << type << "\n";
+  // ttyS1 has no UART behind it; ttyS2 is the kernel's console.
+  for (const auto& [name, type] : {std::pair{"ttyS0", "4"}, {"ttyS1", "0"}, {"ttyS12", "4"},
+                                   {"ttyS2", "4"}}) {
+    fs::create_directories(fs::path(lookup.sysTtyDir) / name / "device");
+    std::ofstream(fs::path(lookup.sysTtyDir) / name / "type") << type << "\n";
   }
-
-  std::string Device(const char* name) {
-    const std::string path = ResolvePortDevice(name, lookup_);
-    return path.empty() ? "" : fs::path(path).filename().string();
-  }
-
-  TempDir root_;
-  PortLookup lookup_;
-};
-
-TEST_F(PortLookupTest, CountsUsbThenAcmThenHardwareSerialPortsInNumericOrder) {
-  EXPECT_EQ(Device("\\\\.\\Com1"), "ttyUSB0");
-  EXPECT_EQ(Device("\\\\.\\Com2"), "ttyUSB2");
-  EXPECT_EQ(Device("\\\\.\\Com3"), "ttyUSB10");
-  EXPECT_EQ(Device("\\\\.\\COM4"), "ttyACM0");
-  EXPECT_EQ(Device("\\\\.\\cOm5"), "ttyS0");
-  EXPECT_EQ(Device("\\\\.\\Com6"), "ttyS12");  // ttyS2 is the kernel's console
-  EXPECT_EQ(Device("\\\\.\\Com7"), "");
-  EXPECT_EQ(Device("\\\\.\\COM32"), "");
-}
-
-TEST_F(PortLookupTest, APinInTheConfigurationFolderWins) {
-  const fs::path ports = fs::path(lookup_.configHome) / "pantoline" / "ports";
+  fs::create_directories(fs::path(lookup.sysTtyDir) / "console");
+  std::ofstream(fs::path(lookup.sysTtyDir) / "console" / "active") << "tty0 ttyS2\n";
+  const fs::path ports = fs::path(lookup.configHome) / "pantoline" / "ports";
   fs::create_directories(ports);
-  fs::create_symlink(fs::path(lookup_.devDir) / "ttyACM0", ports / "com1");
-  fs::create_symlink(root_.path() / "unplugged", ports / "com31");
-  EXPECT_EQ(ResolvePortDevice("\\\\.\\Com1", lookup_), (ports / "com1").string());
-  EXPECT_EQ(Device("\\\\.\\Com2"), "ttyUSB2");  // the others still count
-  // A pin to a device that is gone fails when opened, with no fallback.
-  EXPECT_EQ(ResolvePortDevice("\\\\.\\COM31", lookup_), (ports / "com31").string());
-}
+  fs::create_symlink(fs::path(lookup.devDir) / "ttyACM0", ports / "com3");
+  fs::create_symlink(root.path() / "unplugged", ports / "com31");  // fails when opened
 
-TEST_F(PortLookupTest, OnlyWindowsPortNamesHaveADevice) {
-  for (const char* name : {"", "Com1", "\\\\.\\Com", "\\\\.\\Com0", "\\\\.\\Com01", "\\\\.\\Com-1",
-                           "\\\\.\\Lpt1", "\\\\.\\Com1 ", "/dev/ttyUSB0"}) {
-    EXPECT_EQ(ResolvePortDevice(name, lookup_), "") << name;
+  const std::pair<const char*, const char*> cases[] = {
+      {"\\\\.\\Com1", "ttyUSB0"}, {"\\\\.\\Com2", "ttyUSB2"}, {"\\\\.\\Com3", "com3"},
+      {"\\\\.\\COM4", "ttyACM0"}, {"\\\\.\\cOm5", "ttyS0"},   {"\\\\.\\Com6", "ttyS12"},
+      {"\\\\.\\Com7", ""},        {"\\\\.\\COM31", "com31"},  {"\\\\.\\COM32", ""},
+      {"", ""},                   {"Com1", ""},               {"\\\\.\\Com", ""},
+      {"\\\\.\\Com0", ""},        {"\\\\.\\Com01", ""},       {"\\\\.\\Com-1", ""},
+      {"\\\\.\\Lpt1", ""},        {"\\\\.\\Com1 ", ""},       {"/dev/ttyUSB0", ""}};
+  for (const auto& [name, device] : cases) {
+    EXPECT_EQ(fs::path(ResolvePortDevice(name, lookup)).filename().string(), device) << name;
   }
 }
 

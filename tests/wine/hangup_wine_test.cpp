@@ -10,10 +10,12 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "reset/reset_procedure.h"
 #include "tests/support/hangup_moments.h"
+#include "tests/wine/peer_win32.h"
 
 namespace pantoline::testing {
 namespace {
@@ -22,16 +24,8 @@ namespace {
 // command, asks for CRC blocks and acknowledges them, until `vanish`.
 class Unit {
  public:
-  Unit(const char* name, Vanish vanish) : vanish_(vanish) {
-    line_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = 115200;
-    dcb.ByteSize = 8;
-    dcb.fBinary = 1;
-    COMMTIMEOUTS timeouts{50, 0, 300, 0, 0};
-    if (line_ != INVALID_HANDLE_VALUE && SetCommState(line_, &dcb) &&
-        SetCommTimeouts(line_, &timeouts)) {
+  Unit(const char* name, Vanish vanish) : vanish_(vanish), line_(OpenPeer(name)) {
+    if (line_ != INVALID_HANDLE_VALUE) {
       thread_ = std::thread([this] { Run(); });
     }
   }
@@ -46,16 +40,9 @@ class Unit {
   std::atomic<std::int64_t> vanishedMs{0};
 
  private:
-  void Send(const char* bytes, DWORD size) {
-    DWORD written = 0;
-    ::WriteFile(line_, bytes, size, &written, nullptr);
-  }
-  bool Receive(char* byte) {
-    DWORD got = 0;
-    return ::ReadFile(line_, byte, 1, &got, nullptr) && got == 1;
-  }
+  void Send(const char* bytes) { PeerSend(line_, bytes, static_cast<DWORD>(std::strlen(bytes))); }
   void HangUp() {
-    Send("pty_pair: hang up A", 19);
+    Send("pty_pair: hang up A");
     vanishedMs = SteadyMs();
   }
 
@@ -63,34 +50,36 @@ class Unit {
     std::string text;
     int blocks = 0;
     bool receiving = false;
-    for (char c; !stop_;) {
-      if (!Receive(&c)) {
+    while (!stop_) {
+      const std::vector<std::uint8_t> got = PeerReceive(line_, 1);
+      if (got.empty()) {
         continue;
       }
+      const char c = static_cast<char>(got[0]);
       if (receiving && (c == 1 || c == 4)) {
         const bool eot = c == 4;
         for (int rest = eot ? 0 : 132; rest > 0 && !stop_;) {
-          rest -= Receive(&c) ? 1 : 0;
+          rest -= static_cast<int>(PeerReceive(line_, rest).size());
         }
         if ((eot && vanish_ == Vanish::kEot) || (!eot && ++blocks == 3 && vanish_ == Vanish::kBlock)) {
           return HangUp();
         }
-        Send("\x06", 1);
+        Send("\x06");
       } else if (c != '\r') {
         text += c;
       } else if (text == "SA-28\n") {
         if (vanish_ == Vanish::kGreeting) {
           return HangUp();
         }
-        Send("SA-77\n\r", 7);
+        Send("SA-77\n\r");
         text.clear();
       } else if (text == "QV5-3\n") {
-        Send("QV5-3\n\r", 7);
+        Send("QV5-3\n\r");
         Sleep(1100);  // the link reads the echo a second after its command
         if (vanish_ == Vanish::kRequest) {
           return HangUp();
         }
-        Send("C", 1);
+        Send("C");
         receiving = true;
       } else {
         text.clear();
@@ -99,7 +88,7 @@ class Unit {
   }
 
   const Vanish vanish_;
-  HANDLE line_ = INVALID_HANDLE_VALUE;
+  const HANDLE line_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

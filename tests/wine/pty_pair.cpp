@@ -1,26 +1,13 @@
-// pty_pair: a null-modem cable between two pseudo-terminals.
-//
-// Makes two pseudo-terminals, prints their device paths on one line
-// ("A B"), and relays bytes between their masters until a signal ends it
-// or its parent dies. What a program writes to A, a
-// program reading B receives, and the other way round: the Windows tests
-// open A and B as two COM ports under Wine, one as the port under test,
-// the other as its scripted peer.
-//
-// The relay holds one small buffer per direction and reads a master only
-// when that buffer is empty, so a reader that stops reading makes the
-// writer on the other side block, as a real line with a stalled peer
-// would. Both slaves stay open here (never read) so that a test can close
-// and reopen its ports without the masters reporting a hang-up.
-//
-// A test makes the line vanish, as a pulled adapter would, by writing
-// kHangUpA to B in one piece: the relay then closes both masters, so that
-// A hangs up and neither terminal can be opened again.
-//
-// Each terminal is also made the controlling terminal of a small session
-// of its own. Otherwise the first session leader without one that opens it
-// takes it: under Wine that is the wineserver, which then receives SIGHUP
-// when the relay ends.
+// pty_pair: a null-modem cable between two pseudo-terminals A and B.
+// Prints "A B" and relays bytes between their masters until a signal ends
+// it or its parent dies. One small buffer per direction, refilled only
+// when empty: a reader that stops reading blocks the writer, as on a real
+// line. Both slaves stay open here, so that a test can close and reopen
+// its ports without a hang-up. Writing kHangUpA to B in one piece makes
+// the line vanish, as a pulled adapter would: both masters close.
+// Each terminal is the controlling terminal of a small session of its
+// own; otherwise the first session leader that opens it (the wineserver)
+// would take it and receive SIGHUP when the relay ends.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -34,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -54,14 +42,10 @@ bool OpenPty(Pty* pty) {
       ptsname_r(pty->master, pty->path, sizeof pty->path) != 0) {
     return false;
   }
+  // A serial line neither echoes nor translates line ends.
   pty->slave = open(pty->path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (pty->slave < 0) {
-    return false;
-  }
-  // A new pseudo-terminal echoes and translates line ends; a serial line
-  // does neither, whatever the program on it asks for later.
   termios tty{};
-  if (tcgetattr(pty->slave, &tty) != 0) {
+  if (pty->slave < 0 || tcgetattr(pty->slave, &tty) != 0) {
     return false;
   }
   cfmakeraw(&tty);
@@ -109,10 +93,8 @@ bool Pump(Lane* lane, short fromEvents, short toEvents) {
 }
 
 // Forks a process that holds `slave` as the controlling terminal of a new
-// session until this process ends.
-// Returns once the terminal is taken, so that no one else can take it first.
-// The holder lets go of the masters, which only the relay may hold: a
-// master closes (and its terminal hangs up) only once no one holds it.
+// session until this process ends; returns once the terminal is taken. The
+// holder lets go of the masters, so that closing them here hangs them up.
 bool HoldAsControllingTerminal(int slave, const Pty& a, const Pty& b, pid_t* holder) {
   int ready[2];
   if (pipe(ready) != 0) {
@@ -153,17 +135,13 @@ bool HoldAsControllingTerminal(int slave, const Pty& a, const Pty& b, pid_t* hol
 }  // namespace
 
 int main() {
-  // Never outlive the script that started this: an orphaned relay would
-  // hold two terminals for nothing.
   prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() == 1) {
-    return 1;
-  }
+  if (getppid() == 1) return 1;
   struct sigaction action {};
   action.sa_handler = Stop;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (const int stopSignal : {SIGTERM, SIGINT, SIGHUP}) {
+    sigaction(stopSignal, &action, nullptr);
+  }
   signal(SIGPIPE, SIG_IGN);
 
   Pty a;
@@ -173,8 +151,7 @@ int main() {
     return 1;
   }
   pid_t holders[2] = {-1, -1};
-  // Reaped here: the holders die with this process anyway, but an orphan
-  // is left to init, which in a container may never reap it.
+  // Reaped here: in a container, init may never reap an orphan.
   const auto release = [&holders] {
     for (const pid_t holder : holders) {
       if (holder > 0) {
@@ -199,8 +176,7 @@ int main() {
         {a.master, static_cast<short>((aToB.held == 0 ? POLLIN : 0) | (bToA.held ? POLLOUT : 0)), 0},
         {b.master, static_cast<short>((bToA.held == 0 ? POLLIN : 0) | (aToB.held ? POLLOUT : 0)), 0},
     };
-    // The timeout only bounds how long a signal that lands just before the
-    // poll goes unnoticed.
+    // The timeout bounds how long a signal just before the poll goes unseen.
     const int ready = poll(fds, 2, 200);
     if (ready < 0 && errno != EINTR) {
       break;
@@ -213,10 +189,9 @@ int main() {
       break;
     }
     if (hangUpA) {
-      close(a.master);
-      close(a.slave);
-      close(b.master);
-      close(b.slave);
+      for (const int fd : {a.master, a.slave, b.master, b.slave}) {
+        close(fd);
+      }
       while (!stopping) {
         pause();
       }

@@ -24,10 +24,7 @@ relay=
 finish() {
   "$ports" unlink "$prefix" "$port" || true
   "$ports" unlink "$prefix" "$peer" || true
-  if [ -n "$relay" ]; then
-    kill "$relay" 2>/dev/null || true
-    wait "$relay" 2>/dev/null || true
-  fi
+  [ -z "$relay" ] || { kill "$relay" 2>/dev/null; wait "$relay" 2>/dev/null; } || true
   rm -f "$paths"
 }
 trap finish EXIT
@@ -39,8 +36,7 @@ trap 'exit 143' TERM
 relay=$!
 tries=0
 until [ -s "$paths" ]; do
-  tries=$((tries + 1))
-  if [ $tries -gt 100 ] || ! kill -0 "$relay" 2>/dev/null; then
+  if [ $((tries += 1)) -gt 100 ] || ! kill -0 "$relay" 2>/dev/null; then
     echo "run_on_ptys.sh: $pty_pair did not start" >&2
     exit 1
   fi

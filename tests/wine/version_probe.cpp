@@ -33,10 +33,7 @@ std::string Value(std::vector<char>& info, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::puts("usage: version_probe EXE");
-    return 2;
-  }
+  if (argc != 2) return 2;
   DWORD handle = 0;
   std::vector<char> info(GetFileVersionInfoSizeA(argv[1], &handle));
   if (info.empty() ||
@@ -67,10 +64,6 @@ int main(int argc, char** argv) {
        {"level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", ">true</dpiAware>"}) {
     Expect(manifest.find(part) != std::string::npos, part, manifest.empty() ? "no manifest" : "");
-  }
-  if (faults == 0) {
-    std::printf("%s: %s %s, \"%s\"\n", argv[1], Value(info, "ProductName").c_str(),
-                Value(info, "ProductVersion").c_str(), Value(info, "FileDescription").c_str());
   }
   return faults == 0 ? 0 : 1;
 }

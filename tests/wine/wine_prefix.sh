@@ -13,19 +13,13 @@
 #                                          the environment of PREFIX
 #   wine_prefix.sh stop PREFIX             end the prefix's Wine processes
 #
-# Left alone, Wine maps COM1, COM2, ... to the machine's /dev/ttyS*,
-# /dev/ttyUSB* and /dev/ttyACM* every time a Wine session starts (its mount
-# manager does it, and also answers for ports it registered even when their
-# link is gone). A test must never reach a real port, so `prepare` switches
-# the mount manager off for good in this prefix: after that only the links
-# made here exist, and they survive new sessions. The tests need nothing
-# else of the mount manager.
+# Left alone, Wine's mount manager maps COM1, COM2, ... to the machine's
+# serial devices at every session start. A test must never reach a real
+# port, so `prepare` switches it off for good in this prefix: only the
+# links made here exist. The tests need nothing else of it.
 set -eu
 
-usage() {
-  sed -n '2,16s/^# \{0,1\}//p' "$0" >&2
-  exit 2
-}
+usage() { sed -n '2,16s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 command=$1
@@ -54,10 +48,6 @@ port_number() {
   case $1 in
     ''|*[!0-9]*) echo "wine_prefix.sh: not a port number: $1" >&2; exit 2 ;;
   esac
-  if [ "$1" -lt 1 ] || [ "$1" -gt 256 ]; then
-    echo "wine_prefix.sh: port number out of range 1..256: $1" >&2
-    exit 2
-  fi
 }
 
 require_prepared() {
@@ -69,8 +59,7 @@ require_prepared() {
 
 prepare() {
   mkdir -p "$(dirname "$prefix")"
-  # Two preparations at once (two test runs of one build) must not both
-  # create the prefix.
+  # Two test runs of one build must not both create the prefix.
   exec 9>"$prefix.lock"
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
@@ -86,9 +75,8 @@ prepare() {
       exit 1
     fi
   fi
-  # Asked every time, not remembered: a newer Wine updates the prefix on
-  # its next start and may switch the service back on. This call is that
-  # start, under the overrides above.
+  # Asked every time: a newer Wine updates the prefix on its next start
+  # (this call, under the overrides above) and may switch it back on.
   start=$("$wine" reg query "$mountmgr_key" /v Start 2>/dev/null | tr -d '\r' |
           awk '$1 == "Start" { print $3 }')
   if [ "$start" != "0x4" ]; then
