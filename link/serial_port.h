@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "link/result_code.h"
 
@@ -141,9 +140,10 @@ class SerialPorts {
 
   // What the user can do about the first port that Open passed over since
   // ClearAccessAdvice because the user may not open it: one line, no
-  // newline, naming the device. Empty when there was none, or when the
-  // platform gives no such advice. Valid until the next Open or clear.
-  virtual std::string_view AccessAdvice() const { return {}; }
+  // newline, naming the device. Empty (never null) when there was none, or
+  // when the platform gives no such advice. Valid until the next Open or
+  // clear.
+  virtual const char* AccessAdvice() const { return ""; }
   virtual void ClearAccessAdvice() {}
 };
 

@@ -296,7 +296,7 @@ class PosixSerialPorts final : public SerialPorts {
     delete p;
   }
 
-  std::string_view AccessAdvice() const override { return accessAdvice_; }
+  const char* AccessAdvice() const override { return accessAdvice_.c_str(); }
   void ClearAccessAdvice() override { accessAdvice_.clear(); }
 
  private:

@@ -1,8 +1,6 @@
 #include "reset/reset_procedure.h"
 
-#include <algorithm>
 #include <cstring>
-#include <string_view>
 
 #include "link/device_link.h"
 #include "reset/reset_log.h"
@@ -14,9 +12,6 @@ namespace {
 // The package lives here for the whole run, so that the transfer never
 // allocates and never waits on the disk.
 std::uint8_t packageBuffer[kPackageCapacity];
-
-// Room for the port layer's advice: a device path and a sentence.
-constexpr std::size_t kAdviceCapacity = 512;
 
 enum class Package { kLoaded, kMissing, kTooLarge, kEmpty };
 
@@ -68,12 +63,8 @@ void LoadUnit(ResetDisplay& display, SerialPorts& ports, Clock& clock, DeviceLin
     display.ShowStatus(" Lodestria not found. Check your connections and try again.");
     // A port the user may not open is the usual reason on Linux, and a
     // desktop user never sees the line the port layer wrote on stderr.
-    if (const std::string_view advice = ports.AccessAdvice(); !advice.empty()) {
-      char text[kAdviceCapacity];
-      const std::size_t length = std::min(advice.size(), sizeof text - 1);
-      advice.copy(text, length);
-      text[length] = '\0';
-      display.ShowMessage(text);
+    if (const char* advice = ports.AccessAdvice(); advice[0] != '\0') {
+      display.ShowMessage(advice);
     }
     return;
   }

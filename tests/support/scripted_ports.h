@@ -114,7 +114,7 @@ class ScriptedPorts final : public SerialPorts {
   std::vector<int> extraNumbers;
   std::string accessAdvice;
   int ExtraPortNumbers(int* numbers, int capacity) override;
-  std::string_view AccessAdvice() const override { return accessAdvice; }
+  const char* AccessAdvice() const override { return accessAdvice.c_str(); }
 
  private:
   ScriptedPort& At(PortHandle port);

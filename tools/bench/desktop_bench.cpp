@@ -19,8 +19,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "reset/reset_procedure.h"
+#include "tools/bench/bench_package.h"
 #include "tools/simunit/sim_unit.h"
 #include "ui/gtk/toolkit.h"
 #include "ui/reset_dialog.h"
@@ -106,12 +108,9 @@ int main(int argc, char** argv) {
   setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
   fs::current_path(folder);
   {
-    std::ofstream package("ResetPack.qv5", std::ios::binary);
-    std::uint32_t state = 0x2545F491;
-    for (std::int32_t i = 0; i < pantoline::kPackageCapacity; ++i) {
-      state = state * 1664525 + 1013904223;
-      package.put(static_cast<char>(state >> 24));
-    }
+    const std::vector<std::uint8_t> bytes = pantoline::bench::MakePackage(pantoline::kPackageCapacity);
+    std::ofstream("ResetPack.qv5", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
 
   pantoline::simunit::Options options;
