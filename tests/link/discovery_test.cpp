@@ -1,136 +1,106 @@
-// The search for the unit over the 32 candidate ports.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
+// The search for the unit over the 32 candidate ports and those above them.
 #include "tests/support/link_fixture.h"
 
 namespace pantoline::testing {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
+std::string Com(int n) { return n <= 32 ? kCandidatePorts[n - 1] : "\\\\.\\COM" + std::to_string(n); }
 
-using Discovery = LinkTest;
-
-std::string Com(int n) { return kCandidatePorts[n - 1]; }
-
-TEST(CandidatePorts, AreTheThirtyTwoNamesInOrderAndSpelling) {
+TEST(CandidatePorts, AreTheThirtyTwoNamesInOrderAndSpellingInZeroFilledSlots) {
   for (int n = 1; n <= 32; ++n) {
     const std::string expected = std::string("\\\\.\\") + (n <= 30 ? "Com" : "COM") + std::to_string(n);
-    EXPECT_EQ(Com(n), expected);
-    // Zero-filled slots: nothing after the terminator.
-    EXPECT_TRUE(std::all_of(kCandidatePorts[n - 1] + expected.size(), kCandidatePorts[n - 1] + 15,
-                            [](char c) { return c == '\0'; }));
+    EXPECT_EQ(std::string(kCandidatePorts[n - 1], kPortNameSlot),
+              expected + std::string(kPortNameSlot - expected.size(), '\0'));
   }
 }
 
-TEST_F(Discovery, AMachineWithoutPortsTriesAllThirtyTwoAndReportsTheMissingPort) {
-  EXPECT_EQ(link->FindDevice(), QV5INVALIDHANDLEVALUE);
-  std::vector<std::string> all;
+enum Kind { kSilent, kUnit, kLateUnit, kWrongAnswer, kFailsToOpen };
+
+struct Machine {
+  const char* name;
+  std::vector<std::pair<int, Kind>> ports;
+  std::vector<int> extraNumbers;
+  ResultCode result;
+  std::size_t opens;  // names tried
+  std::string portName;
+};
+
+class Machines : public LinkTest, public ::testing::WithParamInterface<Machine> {};
+
+TEST_P(Machines, AreSearchedInOrderUntilTheUnitAnswers) {
+  const Machine& m = GetParam();
+  for (const auto& [n, kind] : m.ports) {
+    ScriptedPort& port = ports.Add(Com(n));
+    if (kind == kUnit || kind == kLateUnit) {
+      AnswerLikeUnit(port, kind == kLateUnit ? 5000 : 0);  // late: after the link stopped listening
+    } else if (kind == kWrongAnswer) {
+      port.peer = [](ScriptedPort& p, auto) { p.Send(Line("NO")); };
+    }
+    port.openResult = kind == kFailsToOpen ? QV5SETCOMSTATEERROR : QV5SUCCESS;
+  }
+  ports.extraNumbers = m.extraNumbers;
+  EXPECT_EQ(link->FindDevice(), m.result);
+  EXPECT_EQ(link->lastResult, m.result);
+  // The 32 names, then those of the numbers listed above them, up to the unit.
+  std::vector<std::string> tried;
   for (int n = 1; n <= 32; ++n) {
-    all.push_back(Com(n));
+    tried.push_back(Com(n));
   }
-  EXPECT_THAT(ports.opened, ElementsAreArray(all));
-  EXPECT_STREQ(link->portName, "NOT FOUND");
-  EXPECT_EQ(link->mode, 0);
-  EXPECT_FALSE(link->connected);
-  EXPECT_THAT(clock.sleeps(), IsEmpty());
+  for (int n : m.extraNumbers) {
+    if (n > 32) {
+      tried.push_back(Com(n));
+    }
+  }
+  tried.resize(m.opens);
+  EXPECT_EQ(ports.opened, tried);
+  EXPECT_STREQ(link->portName, m.portName.c_str());
+  const bool found = m.result == QV5SUCCESS;
+  EXPECT_EQ(link->connected, found);
+  EXPECT_EQ(link->mode, found ? 2 : 0);
+  EXPECT_EQ(ports.OpenCount(), found ? 1 : 0);
+  EXPECT_EQ(link->portHandle != kNoPort, found);
+  EXPECT_TRUE(!m.ports.empty() || clock.sleeps.empty());  // no pause without a port
+  EXPECT_EQ(DeviceLink::linkCount, 1);  // closing a silent port keeps the link's number
 }
 
-TEST_F(Discovery, AfterTheThirtyTwoNamesTriesTheListedPortsAboveThemInOrder) {
-  ports.extraNumbers = {7, 33, 45, 256};  // COM7 is one of the 32 already
-  ScriptedPort& silent = ports.Add("\\\\.\\COM33");
-  AnswerLikeUnit(ports.Add("\\\\.\\COM256"));
-  EXPECT_EQ(link->FindDevice(), QV5SUCCESS);
-  EXPECT_EQ(ports.opened.size(), 35u);
-  EXPECT_THAT(Tail(ports.opened, 4),
-              ElementsAre(Com(32), "\\\\.\\COM33", "\\\\.\\COM45", "\\\\.\\COM256"));
-  EXPECT_FALSE(silent.isOpen);
-  EXPECT_STREQ(link->portName, "\\\\.\\COM256");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Table, Machines,
+    ::testing::Values(
+        Machine{"NoPorts", {}, {}, QV5INVALIDHANDLEVALUE, 32, "NOT FOUND"},
+        Machine{"SilentMissingThenUnit", {{1, kSilent}, {3, kUnit}, {4, kUnit}}, {}, QV5SUCCESS, 3, Com(3)},
+        Machine{"CapitalsAbove30", {{31, kUnit}}, {}, QV5SUCCESS, 31, "\\\\.\\COM31"},
+        Machine{"AUnitTooLateForTheGreeting", {{2, kLateUnit}}, {}, QV5INVALIDHANDLEVALUE, 32, "NOT FOUND"},
+        Machine{"LastNameSilent", {{32, kSilent}}, {}, QV5NOTFOUND, 32, "NOT FOUND"},
+        // Port 1's wrong answer (2) is overwritten by port 32's failed open.
+        Machine{"LastNameFailsToOpen", {{1, kWrongAnswer}, {32, kFailsToOpen}}, {}, QV5SETCOMSTATEERROR,
+                32, "NOT FOUND"},
+        // COM7 is one of the 32 already; the others are tried in the order listed.
+        Machine{"NumbersAbove32", {{33, kSilent}, {256, kUnit}}, {7, 33, 45, 256}, QV5SUCCESS, 35, Com(256)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Discovery, PassesOverASilentPortAndAMissingOneAndStopsAtTheUnit) {
-  ScriptedPort& silent = ports.Add(Com(1));
-  ScriptedPort& unit = ports.Add(Com(3));
-  AnswerLikeUnit(unit);
-  ports.Add(Com(4));
-  const std::int32_t serial = link->serialNumber;
-
-  EXPECT_EQ(link->FindDevice(), QV5SUCCESS);
-  EXPECT_EQ(link->lastResult, QV5SUCCESS);
-  EXPECT_THAT(ports.opened, ElementsAre(Com(1), Com(2), Com(3)));
-  EXPECT_THAT(silent.writes, ElementsAre(Line("SA-28")));  // one greeting only
-  EXPECT_FALSE(silent.isOpen);
-  EXPECT_TRUE(unit.isOpen);
-  EXPECT_STREQ(link->portName, "\\\\.\\Com3");
-  EXPECT_EQ(link->mode, 2);
-  EXPECT_TRUE(link->connected);
-  EXPECT_NE(link->portHandle, kNoPort);
-  EXPECT_EQ(link->serialNumber, serial);
-  EXPECT_EQ(DeviceLink::linkCount, 1);  // the silent port's close kept the number
-
-  // The silent port is purged, receive side first, before it is closed;
-  // the unit's port is purged and kept.
-  const auto& log = ports.log;
-  const auto closeSilent = std::find(log.begin(), log.end(), "close " + Com(1));
-  ASSERT_NE(closeSilent, log.end());
-  EXPECT_EQ(*(closeSilent - 2), "purge " + Com(1) + " 10");
-  EXPECT_EQ(*(closeSilent - 1), "purge " + Com(1) + " 5");
-  EXPECT_THAT(Tail(log, 2),
-              ElementsAre("purge " + Com(3) + " 10", "purge " + Com(3) + " 5"));
-}
-
-TEST_F(Discovery, TheEarlierOfTwoAnsweringPortsWins) {
-  AnswerLikeUnit(ports.Add(Com(5)));
-  AnswerLikeUnit(ports.Add(Com(7)));
-  EXPECT_EQ(link->FindDevice(), QV5SUCCESS);
-  EXPECT_STREQ(link->portName, Com(5).c_str());
-  EXPECT_EQ(ports.opened.back(), Com(5));
-}
-
-TEST_F(Discovery, AUnitThatMissesTheGreetingIsNotFoundOnThatSearch) {
-  ScriptedPort& late = ports.Add(Com(2));
-  AnswerLikeUnit(late, 5000);  // answers after the link stopped listening
-  EXPECT_EQ(link->FindDevice(), QV5INVALIDHANDLEVALUE);
-  EXPECT_EQ(late.opens, 1);
-  EXPECT_THAT(late.writes, ElementsAre(Line("SA-28")));
-  EXPECT_EQ(ports.openCount(), 0);
-}
-
-TEST_F(Discovery, TheResultIsWhatTheLastNameLeft) {
-  ports.Add(Com(32));
-  EXPECT_EQ(link->FindDevice(), QV5NOTFOUND);
-  EXPECT_EQ(link->mode, 0);
-  EXPECT_STREQ(link->portName, "NOT FOUND");
-
-  auto other = std::make_unique<DeviceLink>(ports, clock);
-  ports.Find(Com(32))->openResult = QV5SETCOMSTATEERROR;
-  // Port 1's wrong answer (2) is overwritten by port 32's failed open.
-  ports.Add(Com(1)).peer = [](ScriptedPort& p, auto) { p.Send(Line("NO")); };
-  EXPECT_EQ(other->FindDevice(), QV5SETCOMSTATEERROR);
-}
-
-TEST_F(Discovery, PortsThirtyOneAndThirtyTwoAreNamedInCapitals) {
-  AnswerLikeUnit(ports.Add(Com(31)));
-  EXPECT_EQ(link->FindDevice(), QV5SUCCESS);
-  EXPECT_STREQ(link->portName, "\\\\.\\COM31");
-}
-
-TEST_F(Discovery, AFruitlessSearchLeavesConnectedAndPortNameAsTheyWere) {
+TEST_F(LinkTest, SearchesPurgeAndCloseEachSilentPortAndKeepTheUnitsUntilTheNextSearch) {
+  ports.Add(Com(1));
   AnswerLikeUnit(ports.Add(Com(2)));
   ASSERT_EQ(link->FindDevice(), QV5SUCCESS);
-  ports.Find(Com(2))->peer = nullptr;  // the unit goes quiet
+  // Each port: opened, Handshake's purges, the greeting's and its line, then
+  // the purges before its close or after the unit answered.
+  std::vector<std::string> calls;
+  for (std::string call : ports.log) {
+    calls.push_back(call.erase(call.find("\\\\.\\Com"), 7));  // "open 1"
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"open 1", "purge 1 10", "purge 1 5", "purge 1 10", "purge 1 5",
+                                             "write 1 7", "purge 1 10", "purge 1 5", "close 1", "open 2",
+                                             "purge 2 10", "purge 2 5", "purge 2 10", "purge 2 5", "write 2 7",
+                                             "purge 2 10", "purge 2 5"}));
 
+  ports.Find(Com(2))->peer = nullptr;  // the unit goes quiet
+  ports.log.clear();
   EXPECT_EQ(link->FindDevice(), QV5INVALIDHANDLEVALUE);
-  EXPECT_TRUE(link->connected);
-  EXPECT_STREQ(link->portName, "\\\\.\\Com2");
+  EXPECT_EQ(ports.log.at(2), "close " + Com(2));  // the port left open is closed first
+  EXPECT_TRUE(link->connected);                   // a fruitless search leaves these as they were
+  EXPECT_STREQ(link->portName, Com(2).c_str());
   EXPECT_EQ(link->mode, 0);
-  EXPECT_EQ(link->portHandle, kNoPort);
-  // The port left open by the first search was closed before the second.
-  EXPECT_EQ(ports.Find(Com(2))->opens, 2);
-  EXPECT_EQ(ports.openCount(), 0);
+  EXPECT_EQ(ports.OpenCount(), 0);
 }
 
 }  // namespace

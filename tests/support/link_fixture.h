@@ -7,23 +7,19 @@
 #include <memory>
 
 #include "link/device_link.h"
-#include "tests/support/scripted_ports.h"
 #include "tests/support/scripted_unit.h"
-#include "tests/support/virtual_clock.h"
 
 namespace pantoline::testing {
 
 class LinkTest : public ::testing::Test {
  protected:
-  LinkTest() : ports(clock), link(std::make_unique<DeviceLink>(ports, clock)) {}
-
   // Adds the port `name` and opens it as the link's port, then forgets the
   // pauses and calls that took.
-  ScriptedPort& OpenPort(const std::string& name = "\\\\.\\Com1") {
+  ScriptedPort& OpenPort(const std::string& name = "P") {
     ScriptedPort& port = ports.Add(name);
     link->portHandle = link->Open(name.c_str());
     EXPECT_NE(link->portHandle, kNoPort);
-    clock.ForgetSleeps();
+    clock.sleeps.clear();
     ports.log.clear();
     return port;
   }
@@ -31,14 +27,19 @@ class LinkTest : public ::testing::Test {
   // Virtual milliseconds that `action` takes.
   template <typename Action>
   std::int64_t Elapsed(Action action) {
-    const std::int64_t start = clock.NowMs();
+    const std::int64_t start = clock.now;
     action();
-    return clock.NowMs() - start;
+    return clock.now - start;
+  }
+
+  // The last `n` calls on the ports (all of them, if fewer).
+  std::vector<std::string> LastCalls(std::size_t n) const {
+    return {ports.log.end() - static_cast<std::ptrdiff_t>(std::min(n, ports.log.size())), ports.log.end()};
   }
 
   VirtualClock clock;
-  ScriptedPorts ports;
-  std::unique_ptr<DeviceLink> link;
+  ScriptedPorts ports{clock};
+  std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(ports, clock);
 };
 
 }  // namespace pantoline::testing

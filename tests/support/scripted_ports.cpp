@@ -7,58 +7,37 @@ namespace pantoline::testing {
 
 Bytes B(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-void ScriptedPort::Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs,
-                        std::int64_t gapMs) {
-  std::int64_t at = clock_.NowMs() + delayMs;
+void ScriptedPort::Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs) {
+  std::int64_t at = clock_.now + delayMs;
   if (!incoming_.empty()) {
-    at = std::max(at, incoming_.back().at);
+    at = std::max(at, incoming_.back().first);
   }
   for (std::uint8_t byte : bytes) {
-    incoming_.push_back({at, byte});
-    at += gapMs;
+    incoming_.emplace_back(at, byte);
   }
-}
-
-Bytes ScriptedPort::written() const {
-  Bytes all;
-  for (const Bytes& w : writes) {
-    all.insert(all.end(), w.begin(), w.end());
-  }
-  return all;
 }
 
 std::uint32_t ScriptedPort::Read(std::uint8_t* buffer, std::uint32_t count) {
-  const std::int64_t start = clock_.NowMs();
+  const std::int64_t start = clock_.now;
   const std::int64_t total =
       start + timeouts.readTotalConstant + std::int64_t{timeouts.readTotalMultiplier} * count;
   std::uint32_t got = 0;
-  std::int64_t last = 0;
+  std::int64_t end = total;
   while (got < count && !incoming_.empty()) {
-    const std::int64_t arrival = std::max(incoming_.front().at, start);
-    const std::int64_t limit =
-        got == 0 || timeouts.readInterval == 0 ? total : std::min(total, last + timeouts.readInterval);
-    if (arrival > limit) {
+    const std::int64_t arrival = std::max(incoming_.front().first, start);
+    if (arrival > end) {
       break;
     }
-    buffer[got++] = incoming_.front().byte;
-    last = arrival;
+    buffer[got++] = incoming_.front().second;
     incoming_.pop_front();
+    // The read ends with the last byte asked for, or once the line has
+    // been quiet for the interval after a byte.
+    end = got == count ? arrival
+                       : timeouts.readInterval == 0 ? total
+                                                    : std::min(total, arrival + timeouts.readInterval);
   }
-  std::int64_t end = total;
-  if (got == count) {
-    end = last;
-  } else if (got > 0 && timeouts.readInterval != 0) {
-    end = std::min(total, last + timeouts.readInterval);
-  }
-  clock_.Advance(end - start);
+  clock_.now = end;
   return got;
-}
-
-void ScriptedPort::DropArrived() {
-  const std::int64_t now = clock_.NowMs();
-  while (!incoming_.empty() && incoming_.front().at <= now) {
-    incoming_.pop_front();
-  }
 }
 
 ScriptedPort& ScriptedPorts::Add(const std::string& name) {
@@ -67,17 +46,12 @@ ScriptedPort& ScriptedPorts::Add(const std::string& name) {
 }
 
 ScriptedPort* ScriptedPorts::Find(const std::string& name) {
-  for (auto& port : ports_) {
-    if (port->name() == name) {
-      return port.get();
-    }
-  }
-  return nullptr;
+  const auto port = std::ranges::find_if(ports_, [&](const auto& p) { return p->name == name; });
+  return port == ports_.end() ? nullptr : port->get();
 }
 
-int ScriptedPorts::openCount() const {
-  return static_cast<int>(
-      std::count_if(ports_.begin(), ports_.end(), [](const auto& p) { return p->isOpen; }));
+int ScriptedPorts::OpenCount() const {
+  return static_cast<int>(std::ranges::count_if(ports_, [](const auto& p) { return p->isOpen; }));
 }
 
 int ScriptedPorts::ExtraPortNumbers(int* numbers, int capacity) {
@@ -95,25 +69,22 @@ ScriptedPort& ScriptedPorts::At(PortHandle port) {
 
 PortHandle ScriptedPorts::Open(const char* name, const SerialSettings& settings,
                                const SerialTimeouts& timeouts, ResultCode* code) {
-  opened.push_back(name);
   log.push_back(std::string("open ") + name);
+  opened.push_back(name);
+  *code = QV5INVALIDHANDLEVALUE;
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     ScriptedPort& port = *ports_[i];
-    if (port.name() != name) {
-      continue;
+    if (port.name == name && !port.isOpen) {
+      *code = port.openResult;
+      if (*code != QV5SUCCESS) {
+        return kNoPort;
+      }
+      port.isOpen = true;
+      port.settings = settings;
+      port.timeouts = timeouts;
+      return static_cast<PortHandle>(i + 1);
     }
-    if (port.isOpen || port.openResult != QV5SUCCESS) {
-      *code = port.isOpen ? QV5INVALIDHANDLEVALUE : port.openResult;
-      return kNoPort;
-    }
-    port.isOpen = true;
-    ++port.opens;
-    port.settings = settings;
-    port.timeouts = timeouts;
-    *code = QV5SUCCESS;
-    return static_cast<PortHandle>(i + 1);
   }
-  *code = QV5INVALIDHANDLEVALUE;
   return kNoPort;
 }
 
@@ -122,11 +93,9 @@ std::uint32_t ScriptedPorts::Read(PortHandle port, std::uint8_t* buffer, std::ui
   return p.gone ? 0 : p.Read(buffer, count);
 }
 
-bool ScriptedPorts::Gone(PortHandle port) { return port != kNoPort && At(port).gone; }
-
 ResultCode ScriptedPorts::Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) {
   ScriptedPort& p = At(port);
-  log.push_back("write " + p.name() + " " + std::to_string(count));
+  log.push_back("write " + p.name + " " + std::to_string(count));
   if (p.gone) {
     return QV5COMMANDNOTSENT;
   }
@@ -141,15 +110,15 @@ ResultCode ScriptedPorts::Write(PortHandle port, const std::uint8_t* buffer, std
 
 void ScriptedPorts::Purge(PortHandle port, unsigned flags) {
   ScriptedPort& p = At(port);
-  log.push_back("purge " + p.name() + " " + std::to_string(flags));
-  if (flags & kPurgeRxClear) {
-    p.DropArrived();
+  log.push_back("purge " + p.name + " " + std::to_string(flags));
+  while ((flags & kPurgeRxClear) && !p.incoming_.empty() && p.incoming_.front().first <= clock_.now) {
+    p.incoming_.pop_front();  // what has arrived, not what is on its way
   }
 }
 
 void ScriptedPorts::Close(PortHandle port) {
   ScriptedPort& p = At(port);
-  log.push_back("close " + p.name());
+  log.push_back("close " + p.name);
   p.isOpen = false;
 }
 

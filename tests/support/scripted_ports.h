@@ -7,8 +7,6 @@
 // time-out after the last byte, or the arrival of the last byte asked for.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -17,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "link/clock.h"
 #include "link/serial_port.h"
-#include "tests/support/virtual_clock.h"
 
 namespace pantoline::testing {
 
@@ -27,62 +25,47 @@ using Bytes = std::vector<std::uint8_t>;
 // The bytes of a text, without its terminator.
 Bytes B(std::string_view text);
 
-// The first or last `n` items of `items`, or all of them when there are
-// fewer: a run that went wrong must fail the check, not read past the end.
-template <typename Items>
-Items Head(const Items& items, std::size_t n) {
-  return Items(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(std::min(n, items.size())));
-}
-template <typename Items>
-Items Tail(const Items& items, std::size_t n) {
-  return Items(items.end() - static_cast<std::ptrdiff_t>(std::min(n, items.size())), items.end());
-}
+// A clock that only moves when someone sleeps on it or a read waits, so
+// that minutes of protocol time cost a test nothing.
+class VirtualClock final : public Clock {
+ public:
+  std::int64_t NowMs() override { return now; }
+  void SleepMs(std::uint32_t ms) override {
+    sleeps.push_back(ms);
+    now += ms;
+  }
+  std::int64_t now = 1'000'000;  // away from 0, so that "0" stands out
+  std::vector<std::uint32_t> sleeps;  // every pause, in order
+};
 
 class ScriptedPort {
  public:
-  ScriptedPort(std::string name, VirtualClock& clock) : name_(std::move(name)), clock_(clock) {}
+  ScriptedPort(std::string name, VirtualClock& clock) : name(std::move(name)), clock_(clock) {}
 
-  const std::string& name() const { return name_; }
+  // The peer sends `bytes`, the first arriving `delayMs` from now (not
+  // before what it sent earlier) and the others right behind it.
+  void Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs = 0);
 
-  // The peer sends `bytes`, the first arriving `delayMs` from now and the
-  // others right behind it (or `gapMs` apart).
-  void Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs = 0, std::int64_t gapMs = 0);
-  void Send(std::string_view text, std::int64_t delayMs = 0) { Send(B(text), delayMs); }
-
+  const std::string name;
   // Called after every write with the bytes written.
   std::function<void(ScriptedPort&, std::span<const std::uint8_t>)> peer;
-
-  // What Open reports for this port (0: it opens).
-  ResultCode openResult = QV5SUCCESS;
-  // What every Write reports.
-  ResultCode writeResult = QV5SUCCESS;
+  ResultCode openResult = QV5SUCCESS;  // what Open reports for this port
+  ResultCode writeResult = QV5SUCCESS;  // what every Write reports
   // The device has vanished: reads return nothing at once, writes fail at
   // once (13, not recorded), and Gone reports it.
   bool gone = false;
 
-  // Everything written, each call separately and all together.
-  std::vector<Bytes> writes;
-  Bytes written() const;
-
-  int opens = 0;
+  std::vector<Bytes> writes;  // each write, in order
   bool isOpen = false;
-  SerialSettings settings{};
+  SerialSettings settings{};  // as the last Open gave them
   SerialTimeouts timeouts{};
-  std::size_t pendingInput() const { return incoming_.size(); }
 
  private:
   friend class ScriptedPorts;
-  struct Arrival {
-    std::int64_t at;
-    std::uint8_t byte;
-  };
-
   std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count);
-  void DropArrived();
 
-  std::string name_;
   VirtualClock& clock_;
-  std::deque<Arrival> incoming_;
+  std::deque<std::pair<std::int64_t, std::uint8_t>> incoming_;  // arrival time, byte
 };
 
 class ScriptedPorts final : public SerialPorts {
@@ -96,19 +79,16 @@ class ScriptedPorts final : public SerialPorts {
   // One line per platform call, in order: "open NAME", "close NAME",
   // "purge NAME 10", "write NAME 7"; reads are not logged.
   std::vector<std::string> log;
-  // Names of the Open calls, existing ports or not.
-  std::vector<std::string> opened;
+  std::vector<std::string> opened;  // the names of the Open calls, existing ports or not
+  int OpenCount() const;            // ports open right now
 
   PortHandle Open(const char* name, const SerialSettings& settings,
                   const SerialTimeouts& timeouts, ResultCode* code) override;
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override;
   ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override;
   void Purge(PortHandle port, unsigned flags) override;
-  bool Gone(PortHandle port) override;
+  bool Gone(PortHandle port) override { return port != kNoPort && At(port).gone; }
   void Close(PortHandle port) override;
-
-  // Ports open right now.
-  int openCount() const;
 
   // What ExtraPortNumbers and AccessAdvice give.
   std::vector<int> extraNumbers;
@@ -117,6 +97,7 @@ class ScriptedPorts final : public SerialPorts {
   const char* AccessAdvice() const override { return accessAdvice.c_str(); }
 
  private:
+  // The open port behind `port`; a handle not open fails the test program.
   ScriptedPort& At(PortHandle port);
 
   VirtualClock& clock_;

@@ -1,5 +1,5 @@
 // Scripted peers for ScriptedPort: a unit that answers the text commands,
-// and an XModem receiver whose every answer a test can override.
+// and an XModem receiver whose every answer a test can script.
 #pragma once
 
 #include <cstdint>
@@ -22,45 +22,34 @@ class ScriptedReceiver;
 void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs = 0,
                     ScriptedReceiver* receiver = nullptr, std::int64_t requestAfterMs = 1100);
 
-// An XModem receiver. Each write of the sender gets an answer: the next
-// entry of `script` while there is one (an empty entry: silence), else what
-// a correct receiver answers (ACK for a good block or EOT, NAK for a bad
-// block, nothing for the sender's own CAN or ACK).
+// A receiver's answer to one write of the sender: bytes that arrive
+// `delayMs` later, or the device vanishing with that write.
+struct Reply {
+  Reply(Bytes bytes = {}, std::int64_t delayMs = 0, bool vanish = false)
+      : bytes(std::move(bytes)), delayMs(delayMs), vanish(vanish) {}
+  Bytes bytes;
+  std::int64_t delayMs;
+  bool vanish;
+};
+
+// An XModem receiver. Each write of the sender gets the next reply of
+// `script` while there is one, else what a receiver that takes every block
+// answers: ACK to a block or an EOT, nothing to the sender's CAN or ACK.
+// A block counts as received when the reply to it holds an ACK and it is
+// the block expected; a repeat of an acknowledged block is dropped.
 class ScriptedReceiver {
  public:
-  // Installs itself as `port`'s peer; Start() asks for the first block.
-  explicit ScriptedReceiver(ScriptedPort& port);
+  // Installs itself as `port`'s peer.
+  explicit ScriptedReceiver(ScriptedPort& port) { Attach(port); }
   void Attach(ScriptedPort& port);
 
-  // Queues `request` (C or NAK) to arrive `delayMs` from now.
-  void Start(std::uint8_t request = 'C', std::int64_t delayMs = 0);
-
-  std::deque<Bytes> script;
-
-  // Line faults, by block (1 for the first distinct block, 0 for the EOT),
-  // each on that block's first send only: noise arrives before its answer,
-  // noise arrives instead of its answer, the block arrives damaged (and is
-  // NAKed), or its answer comes 400 s late, just after a block's answer
-  // wait has run out.
-  std::vector<int> noiseBefore, noiseInstead, damaged, late;
-  static inline const Bytes kNoise = {'x', 24, 0x80, 0};
-
-  // What the sender wrote: every block (in order, resends included), every
-  // one-byte write.
-  std::vector<Bytes> blocks;
-  Bytes singles;
-  int eots() const;
-  // Data areas of the blocks a correct receiver accepted, in order.
-  Bytes received;
+  std::deque<Reply> script;
+  std::vector<Bytes> blocks;  // every block written, resends included
+  Bytes singles;              // every one-byte write
+  Bytes received;             // data areas of the blocks received, in order
 
  private:
-  void OnWrite(ScriptedPort& port, std::span<const std::uint8_t> bytes);
-  bool Valid(std::span<const std::uint8_t> block) const;
-
-  ScriptedPort* port_ = nullptr;
   std::uint8_t expected_ = 1;
-  int distinct_ = 1;  // the block expected, counted without wrapping
-  int sends_ = 0;     // sends of it so far
 };
 
 }  // namespace pantoline::testing

@@ -1,0 +1,221 @@
+// The link record, Open, the byte primitives, the text commands and the
+// states in which the greeting, the download and its end may go out.
+#include <functional>
+
+#include "tests/support/link_fixture.h"
+
+namespace pantoline::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using Primitives = LinkTest;
+
+TEST_F(Primitives, LinksAreNumberedByTheLinksAliveAndCloseTheirPortOnTheWayOut) {
+  EXPECT_EQ(link->mode, 1);
+  EXPECT_FALSE(link->connected);
+  EXPECT_EQ(link->portHandle, kNoPort);
+  EXPECT_STREQ(link->portName, "NOT FOUND");
+  EXPECT_EQ(link->serialNumber, 1);
+  auto second = std::make_unique<DeviceLink>(ports, clock);
+  EXPECT_EQ(second->serialNumber, 2);
+  link.reset();
+  EXPECT_EQ(DeviceLink(ports, clock).serialNumber, 2);  // numbers are reused, not unique
+  EXPECT_THAT(ports.log, IsEmpty());                    // a link without port closes none
+  ports.Add("P");
+  second->portHandle = second->Open("P");
+  second.reset();
+  EXPECT_EQ(DeviceLink::linkCount, 0);
+  EXPECT_THAT(ports.log, ElementsAre("open P", "purge P 10", "purge P 5", "close P"));
+}
+
+TEST_F(Primitives, OpenAppliesTheUnitsLineFromScratchAndSettlesOnlyWhenItOpened) {
+  ScriptedPort& port = ports.Add("P");
+  link->lastResult = QV5NORESPONSE;
+  const PortHandle handle = link->Open("P");
+  EXPECT_NE(handle, kNoPort);
+  EXPECT_EQ(link->lastResult, QV5SUCCESS);
+  EXPECT_EQ(link->portHandle, kNoPort);  // the caller stores it
+  EXPECT_THAT(clock.sleeps, ElementsAre(300));
+  // Every field given, so that a default of the record cannot hide here:
+  // length, baud rate, flags 0x1093, 8 data bits; parity, stop bits,
+  // limits, characters and the reserved words all 0.
+  const SerialSettings onlyThose{28, 115200, 0x1093, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(port.settings, onlyThose);
+  EXPECT_EQ(port.timeouts, (SerialTimeouts{25, 15, 15, 15, 15}));
+  EXPECT_EQ(link->portSettings, onlyThose);
+  ports.Close(handle);
+
+  for (const ResultCode code : {QV5GETCOMMSTATEERROR, QV5SETCOMMTIMEOUTERROR, QV5SETCOMSTATEERROR}) {
+    port.openResult = code;
+    EXPECT_EQ(link->Open("P"), kNoPort);
+    EXPECT_EQ(link->lastResult, code);
+  }
+  EXPECT_EQ(link->Open("Missing"), kNoPort);
+  EXPECT_EQ(link->lastResult, QV5INVALIDHANDLEVALUE);
+  EXPECT_THAT(clock.sleeps, ElementsAre(300));
+}
+
+TEST_F(Primitives, ReadByteWaitsTwiceItsBudgetInAttemptsAndStopsWhenAByteArrives) {
+  ScriptedPort& port = OpenPort();
+  // Each empty one-byte attempt lasts 30 ms; attempts are 10 ms apart.
+  EXPECT_EQ(Elapsed([&] { EXPECT_EQ(link->ReadByte(1), -2); }), 30 + 10 + 30);
+  EXPECT_EQ(Elapsed([&] { EXPECT_EQ(link->ReadByte(5000), -2); }), 10000 * 30 + 9999 * 10);
+  port.Send(Bytes{255, 0});
+  EXPECT_EQ(link->ReadByte(1), 255);
+  EXPECT_EQ(link->ReadByte(1), 0);
+  port.Send(Bytes{7}, 500);
+  EXPECT_EQ(Elapsed([&] { EXPECT_EQ(link->ReadByte(10000), 7); }), 500);
+  port.Send(Bytes{42}, 5'000'000);
+  clock.sleeps.clear();
+  EXPECT_EQ(link->ReadByte(0), 42);  // budget 0: no limit, and no pauses
+  EXPECT_THAT(clock.sleeps, IsEmpty());
+}
+
+TEST_F(Primitives, WritesStoreThePlatformsCodeAndReadsLeaveItAlone) {
+  ScriptedPort& port = OpenPort();
+  EXPECT_EQ(link->WriteByte(0x43), QV5SUCCESS);
+  port.writeResult = QV5WAITFORSINGLEOBJECTERROR;
+  const std::uint8_t bytes[] = {1, 2, 3};
+  EXPECT_EQ(link->WriteBytes(bytes, 3), QV5WAITFORSINGLEOBJECTERROR);
+  EXPECT_EQ(link->lastResult, QV5WAITFORSINGLEOBJECTERROR);
+  EXPECT_THAT(port.writes, ElementsAre(Bytes{0x43}, Bytes{1, 2, 3}));
+  port.Send(B("abc"));
+  std::uint8_t buffer[9];
+  EXPECT_EQ(link->ReadBytes(buffer, 9), 3u);
+  EXPECT_EQ(link->ReadByte(1), -2);
+  EXPECT_EQ(link->lastResult, QV5WAITFORSINGLEOBJECTERROR);
+
+  link->portHandle = kNoPort;
+  EXPECT_EQ(link->WriteBytes(bytes, 1), QV5COMMANDNOTSENT);
+  EXPECT_EQ(link->ReadBytes(buffer, 4), 0u);
+  EXPECT_EQ(link->PurgeInput() + link->PurgeOutput(), QV5SUCCESS);
+  EXPECT_THAT(ports.log, ElementsAre("write P 1", "write P 3"));
+}
+
+using Commands = LinkTest;
+
+TEST_F(Commands, CommandLinesEndInLfThenCrAfterPurgingBothSides) {
+  EXPECT_EQ(link->SendCommand("SA-28"), QV5INVALIDHANDLEVALUE);
+  ScriptedPort& port = OpenPort();
+  EXPECT_EQ(link->SendCommand("SA-28"), QV5SUCCESS);
+  EXPECT_THAT(ports.log, ElementsAre("purge P 10", "purge P 5", "write P 7"));
+  EXPECT_EQ(link->SendCommand(""), QV5SUCCESS);
+  EXPECT_EQ(link->SendCommand("0123456789"), QV5SUCCESS);
+  EXPECT_EQ(link->SendCommand("01234567890"), QV5COMMANDNOTSENT);  // too long: nothing goes
+  EXPECT_THAT(port.writes, ElementsAre(Line("SA-28"), Bytes{10, 13}, Line("0123456789")));
+  port.writeResult = QV5GETOVERLAPPEDRESULTERROR;
+  EXPECT_EQ(link->SendCommand("SA-28"), QV5GETOVERLAPPEDRESULTERROR);
+  link->portHandle = kNoPort;
+  EXPECT_EQ(link->CheckReply("SA-77"), QV5INVALIDHANDLEVALUE);
+}
+
+struct ReplyCase {
+  const char* name;
+  Bytes reply;
+  std::int64_t secondPieceAfterMs;
+  Bytes secondPiece;
+  ResultCode expected;
+  const char* expect = "SA-77";
+};
+
+class Replies : public LinkTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(Replies, AreJudgedOnTheStartOfTheFirstPiece) {
+  const ReplyCase& c = GetParam();
+  ScriptedPort& port = OpenPort();
+  port.Send(c.reply);
+  port.Send(c.secondPiece, c.secondPieceAfterMs);
+  EXPECT_EQ(link->CheckReply(c.expect), c.expected);
+  EXPECT_EQ(link->lastResult, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Replies,
+    ::testing::Values(
+        ReplyCase{"ExactWithLineEnd", Line("SA-77"), 0, {}, QV5SUCCESS},
+        ReplyCase{"NineBytesAnyTail", B({"SA-77\xff\x00xy", 9}), 0, {}, QV5SUCCESS},
+        ReplyCase{"LowerCase", Line("sa-77"), 0, {}, QV5INVALIDRESPONSE},
+        ReplyCase{"ShortThenSilence", B("SA-7"), 0, {}, QV5INVALIDRESPONSE},
+        ReplyCase{"LeadingExtraByte", B("\nSA-77"), 0, {}, QV5INVALIDRESPONSE},
+        ReplyCase{"TwoPiecesFarApart", B("SA-"), 40, Line("77"), QV5INVALIDRESPONSE},
+        ReplyCase{"TwoPiecesCloseTogether", B("SA-"), 20, Line("77"), QV5SUCCESS},
+        ReplyCase{"TailLongerThanTheRead", B("SA-7"), 0, B("7"), QV5SUCCESS},
+        // 30 reads of up to 9 bytes, 150 ms each, 10 ms apart.
+        ReplyCase{"WithinTheThirtiethRead", {}, 4790, Line("SA-77"), QV5SUCCESS},
+        ReplyCase{"AfterThirtyReads", {}, 4800, Line("SA-77"), QV5NORESPONSE},
+        ReplyCase{"AnyReplyForAnEmptyText", B("?"), 0, {}, QV5SUCCESS, ""},
+        ReplyCase{"NoneForAnEmptyText", {}, 0, {}, QV5NORESPONSE, ""},
+        ReplyCase{"AnOverlongTextNeverMatches", B("ABCDEFGHI"), 0, {}, QV5INVALIDRESPONSE,
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZ"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What Handshake, FinishDownload and LoadPackage give in each state of the
+// link, against a unit that answers everything.
+struct State {
+  int mode;
+  bool connected;
+  ResultCode handshake, finish, load;
+};
+
+class States : public LinkTest, public ::testing::WithParamInterface<State> {};
+
+TEST_P(States, DecideWhatGoesOut) {
+  const State& s = GetParam();
+  ScriptedPort& port = OpenPort();
+  ScriptedReceiver receiver(port);
+  AnswerLikeUnit(port, 0, &receiver);
+  const Bytes package(300, 'x');
+  // A command line goes out after purging both sides twice: the command's
+  // own purge, then the line's.
+  const std::vector<std::string> purges = {"purge P 10", "purge P 5"},
+                                 command = {"purge P 10", "purge P 5", "purge P 10", "purge P 5", "write P 7"};
+  // Each operation: its result here, its line, the mode after it, the calls
+  // and the first pause when it goes ahead and when it is refused.
+  const struct {
+    std::function<ResultCode()> run;
+    ResultCode expected;
+    const char* line;
+    int modeAfter;
+    std::vector<std::string> refusedCalls;
+    std::uint32_t pause, refusedPause;
+  } operations[] = {
+      {[&] { return link->Handshake(); }, s.handshake, "SA-28", 2, purges, 0, 0},
+      {[&] { return link->FinishDownload(); }, s.finish, "QV5-9", 0, {}, 1000, 1000},
+      {[&] { return link->LoadPackage(package.data(), 300); }, s.load, "QV5-3", 2, {}, 1000, 0},
+  };
+  for (const auto& op : operations) {
+    SCOPED_TRACE(op.line);
+    link->mode = s.mode;
+    link->connected = s.connected;
+    port.writes.clear();
+    ports.log.clear();
+    clock.sleeps.clear();
+    EXPECT_EQ(op.run(), op.expected);
+    EXPECT_EQ(link->lastResult, op.expected);
+    const bool ok = op.expected == QV5SUCCESS;
+    EXPECT_EQ(link->mode, ok ? op.modeAfter : s.mode);
+    EXPECT_EQ(link->connected, s.connected);
+    EXPECT_EQ(port.writes.empty() ? Bytes{} : port.writes[0], ok ? Line(op.line) : Bytes{});
+    ports.log.resize(std::min<std::size_t>(ports.log.size(), 5));
+    EXPECT_EQ(ports.log, ok ? command : op.refusedCalls);
+    EXPECT_EQ(clock.sleeps.empty() ? 0 : clock.sleeps[0], ok ? op.pause : op.refusedPause);
+  }
+  EXPECT_EQ(receiver.received.size(), s.load == QV5SUCCESS ? 384u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, States,
+                         ::testing::Values(State{0, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{0, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{1, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{1, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{2, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{2, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
+                         [](const auto& info) {
+                           return "Mode" + std::to_string(info.param.mode) +
+                                  (info.param.connected ? "Connected" : "NotConnected");
+                         });
+
+}  // namespace
+}  // namespace pantoline::testing
