@@ -14,39 +14,56 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST_F(ResetRun, APackageBeyondTwoGigabytesIsTooLargeNotWrappedAround) {
-  // Sparse: no disk used. (Windows C libraries cannot stage this size.)
   PutPackage("");
-  fs::resize_file(kPackageFileName, 3ull << 30);
+  fs::resize_file(kPackageFileName, 3ull << 30);  // sparse: no disk used
   Run();
   EXPECT_EQ(display.events.at(1), "message The ResetPack file is too large!!");
 }
 
-TEST_F(ResetRun, APackageShorterThanItsLengthStopsTheRunBeforeAnyPortIsOpened) {
+// A short read, and a full disk under the log, stop the run with the file
+// named and everything released.
+TEST_F(ResetRun, FileErrorsStopTheRunWithEverythingReleased) {
   // Attribute files report a length of a page but hold a few bytes.
   const fs::path shortFile = "/sys/devices/system/cpu/online";
   if (!fs::exists(shortFile) || fs::file_size(shortFile) <= ReadFile(shortFile).size()) {
     GTEST_SKIP() << "no file here whose content is shorter than its length";
   }
-  fs::create_symlink(shortFile, kPackageFileName);
-  try {
-    Run();
-    FAIL() << "the short read went unreported";
-  } catch (const FileError& error) {
-    EXPECT_EQ(error.cause(), FileError::Cause::kGeneric);
-    EXPECT_EQ(error.path(), (dir_.path() / kPackageFileName).string());
+  for (const bool fullDisk : {false, true}) {
+    fs::remove(kPackageFileName);
+    fs::remove("ResetSystemLog.doc");
+    fullDisk ? fs::create_symlink("/dev/full", "ResetSystemLog.doc") : fs::create_symlink(shortFile, kPackageFileName);
+    if (fullDisk) {
+      PutPackage(Package(300));
+      UnitOnCom3();
+    }
+    try {
+      Run();
+      ADD_FAILURE() << "no FileError";
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.cause(), fullDisk ? FileError::Cause::kDiskFull : FileError::Cause::kGeneric);
+      EXPECT_EQ(error.path(), (dir_.path() / (fullDisk ? "ResetSystemLog.doc" : kPackageFileName)).string());
+    }
+    EXPECT_EQ(ports.opened.empty(), !fullDisk);  // a short package is never sent
+    if (!fullDisk) {
+      EXPECT_EQ(Log(), kOpening);  // what was written before the error is kept
+    }
+    EXPECT_EQ(ports.OpenCount(), 0);
+    EXPECT_EQ(DeviceLink::linkCount, 0);
+    const int package = open(kPackageFileName, O_RDONLY);
+    EXPECT_EQ(flock(package, LOCK_EX | LOCK_NB), 0);  // released
+    close(package);
   }
-  EXPECT_TRUE(ports.log.empty());
-  EXPECT_EQ(Log(), kOpening);  // what was written before the error is kept
 }
 
-// Something else in the package's place or the log's: a package that is
-// not a regular file on disk, or that another opener holds, is missing; a
-// FIFO never takes the log.
+// A package that is not a regular file on disk, or that another opener
+// holds, is missing; a FIFO never takes the log.
 TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
   alarm(30);  // a blocking open of a FIFO would never return: end the test instead
   enum Odd { kFifo, kFifoWithReader, kZeroDevice, kFolder, kHeld };
-  for (const auto& [inPackage, kind] : {std::pair{true, kFifo}, {true, kFifoWithReader}, {true, kZeroDevice},
-                                        {true, kFolder}, {true, kHeld}, {false, kFifo}, {false, kFifoWithReader}}) {
+  const std::pair<bool, Odd> cases[] = {{true, kFifo},     {true, kFifoWithReader},  {true, kZeroDevice},
+                                        {true, kFolder},   {true, kHeld},            {false, kFifo},
+                                        {false, kFifoWithReader}};
+  for (const auto& [inPackage, kind] : cases) {
     SCOPED_TRACE(kind + (inPackage ? 0 : 10));
     display.events.clear();
     fs::remove_all(kPackageFileName);
@@ -59,18 +76,16 @@ TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
     if (kind == kFifo || kind == kFifoWithReader) {
       mkfifo(odd, 0600);
       other = kind == kFifoWithReader ? open(odd, O_RDONLY | O_NONBLOCK) : -1;
-    } else if (kind == kZeroDevice) {
-      fs::create_symlink("/dev/zero", odd);
-    } else if (kind == kFolder) {
-      fs::create_directory(odd);
+    } else if (kind == kZeroDevice || kind == kFolder) {
+      kind == kFolder ? fs::create_directory(odd) : (fs::create_symlink("/dev/zero", odd), true);
     } else {
       other = open(odd, O_RDONLY);
       EXPECT_EQ(flock(other, LOCK_EX), 0);
     }
     Run();
     if (inPackage) {
-      EXPECT_EQ(display.events.at(1), kMissing + std::string(kind == kHeld ? " (the package still held)" : ""));
-      EXPECT_EQ(Log(), std::string(kOpening) + "ResetPack was NOT found \n " + kClosing);
+      EXPECT_EQ(display.events.at(1), kMissing + (kind == kHeld ? " (the package still held)" : ""));
+      EXPECT_EQ(Log(), kOpening + "ResetPack was NOT found \n " + kClosing);
     } else {
       EXPECT_EQ(display.events.back(), "status  Lodestria not found. Check your connections and try again.");
       char byte = 0;
@@ -79,24 +94,6 @@ TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
     close(other);
   }
   alarm(0);
-}
-
-TEST_F(ResetRun, AFullDiskStopsTheRunWithEverythingReleased) {
-  fs::create_symlink("/dev/full", "ResetSystemLog.doc");
-  PutPackage(Package(300));
-  UnitOnCom3();
-  try {
-    Run();
-    FAIL() << "the full disk went unreported";
-  } catch (const FileError& error) {
-    EXPECT_EQ(error.cause(), FileError::Cause::kDiskFull);
-    EXPECT_EQ(error.path(), (dir_.path() / "ResetSystemLog.doc").string());
-  }
-  EXPECT_EQ(ports.OpenCount(), 0);
-  EXPECT_EQ(DeviceLink::linkCount, 0);
-  const int package = open(kPackageFileName, O_RDONLY);
-  EXPECT_EQ(flock(package, LOCK_EX | LOCK_NB), 0);  // released
-  close(package);
 }
 
 }  // namespace

@@ -5,11 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "reset/file_error.h"
 #include "reset/file_platform.h"
@@ -19,8 +16,7 @@
 
 namespace pantoline::testing {
 
-class RecordingDisplay final : public ResetDisplay {
- public:
+struct RecordingDisplay final : ResetDisplay {
   void DisableReset() override { events.push_back("disable"); }
   void ShowStatus(const char* text) override { events.push_back(std::string("status ") + text); }
   void SetProgressRange(int upper) override { events.push_back("range " + std::to_string(upper)); }
@@ -46,33 +42,30 @@ class RecordingDisplay final : public ResetDisplay {
   std::vector<std::int32_t> progress;
 };
 
+// Every byte value, 26 and CR LF included.
 inline std::string Package(std::size_t length) {
   std::string data(length, '\0');
   for (std::size_t i = 0; i < length; ++i) {
-    data[i] = static_cast<char>(i * 31 + 7);  // every byte value, 26 and CR LF included
+    data[i] = static_cast<char>(i * 31 + 7);
   }
   return data;
 }
 
-inline constexpr char kOpening[] = "PANTOLINE LOG INITIATED \n ";
-inline constexpr char kClosing[] = "PANTOLINE LOG COMPLETE \n";
-inline constexpr char kMissing[] = "message The ResetPack file could not be found!!";
+inline const std::string kOpening = "PANTOLINE LOG INITIATED \n ", kClosing = "PANTOLINE LOG COMPLETE \n",
+                         kMissing = "message The ResetPack file could not be found!!";
 
 class ResetRun : public ::testing::Test {
  protected:
   ~ResetRun() override { EXPECT_EQ(DeviceLink::linkCount, 0); }
 
   void Run() { OnReset(display, ports, clock); }
-
-  std::string Log() const { return ReadFile(dir_.path() / "ResetSystemLog.doc"); }
-  void PutPackage(const std::string& bytes) { WriteFile(dir_.path() / kPackageFileName, bytes); }
+  std::string Log() const { return ReadFile("ResetSystemLog.doc"); }
+  void PutPackage(const std::string& bytes) { WriteFile(kPackageFileName, bytes); }
 
   // The unit on Com3, answering the greeting and receiving the package.
   ScriptedReceiver& UnitOnCom3(std::int64_t requestAfterMs = 1100) {
-    ScriptedPort& port = ports.Add("\\\\.\\Com3");
-    receiver_ = std::make_unique<ScriptedReceiver>(port);
-    AnswerLikeUnit(port, 0, receiver_.get(), requestAfterMs);
-    return *receiver_;
+    AnswerLikeUnit(ports.Add("\\\\.\\Com3"), 0, &receiver, requestAfterMs);
+    return receiver;
   }
 
   TempDir dir_;
@@ -80,7 +73,7 @@ class ResetRun : public ::testing::Test {
   VirtualClock clock;
   ScriptedPorts ports{clock};
   RecordingDisplay display;
-  std::unique_ptr<ScriptedReceiver> receiver_;
+  ScriptedReceiver receiver;
 };
 
 }  // namespace pantoline::testing

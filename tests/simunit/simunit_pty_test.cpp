@@ -157,34 +157,6 @@ TEST_F(UnitOnCom1, LoadsAgainstEachBehaviourOfTheUnit) {
   }
 }
 
-TEST_F(UnitOnCom1, GreetingsThatDoNotMatchFailAndALateOneWithinTheWaitPasses) {
-  struct Case {
-    Answer answer;
-    int lateMs;
-    ResultCode expected;
-    int minMs;
-  };
-  for (const Case c : {Case{Answer::kNormal, 0, QV5SUCCESS, 0},
-                       Case{Answer::kWrong, 0, QV5INVALIDRESPONSE, 0},  // "sa-77": case counts
-                       Case{Answer::kSplit, 0, QV5INVALIDRESPONSE, 0},  // judged on "SA-" alone
-                       Case{Answer::kLate, 1500, QV5SUCCESS, 1500},     // the link waits ~4.8 s
-                       // Thirty read attempts of 150 ms and their pauses.
-                       Case{Answer::kSilent, 0, QV5NORESPONSE, 4000}}) {
-    Options options;
-    options.greeting = c.answer;
-    options.lateMs = c.lateMs;
-    StartUnit(options);
-    // Opened directly: unlike FindDevice, a failed greeting goes no further.
-    DeviceLink link;
-    const auto start = Steady::now();
-    link.portHandle = link.Open("\\\\.\\Com1");
-    ASSERT_NE(link.portHandle, kNoPort);
-    link.mode = 0;
-    EXPECT_EQ(link.Handshake(), c.expected) << "answer mode " << static_cast<int>(c.answer);
-    EXPECT_GE(Steady::now() - start, std::chrono::milliseconds(c.minMs));
-  }
-}
-
 // The program, with a time limit against a unit that never ends; its
 // signals and links are checked by command_line_test.sh.
 TEST(SimUnitProgram, WritesTheReceivedBytesAndEndsAfterOneTransfer) {

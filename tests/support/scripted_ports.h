@@ -7,11 +7,12 @@
 // time-out after the last byte, or the arrival of the last byte asked for.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ namespace pantoline::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 // The bytes of a text, without its terminator.
-Bytes B(std::string_view text);
+inline Bytes B(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // A clock that only moves when someone sleeps on it or a read waits, so
 // that minutes of protocol time cost a test nothing.
@@ -34,38 +35,34 @@ class VirtualClock final : public Clock {
     sleeps.push_back(ms);
     now += ms;
   }
-  std::int64_t now = 1'000'000;  // away from 0, so that "0" stands out
+  std::int64_t now = 1'000'000;       // away from 0, so that "0" stands out
   std::vector<std::uint32_t> sleeps;  // every pause, in order
 };
 
-class ScriptedPort {
- public:
-  ScriptedPort(std::string name, VirtualClock& clock) : name(std::move(name)), clock_(clock) {}
-
+struct ScriptedPort {
   // The peer sends `bytes`, the first arriving `delayMs` from now (not
   // before what it sent earlier) and the others right behind it.
-  void Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs = 0);
+  void Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs = 0) {
+    const std::int64_t at = std::max(clock.now + delayMs, incoming.empty() ? 0 : incoming.back().first);
+    for (std::uint8_t byte : bytes) {
+      incoming.emplace_back(at, byte);
+    }
+  }
 
   const std::string name;
+  VirtualClock& clock;
   // Called after every write with the bytes written.
-  std::function<void(ScriptedPort&, std::span<const std::uint8_t>)> peer;
-  ResultCode openResult = QV5SUCCESS;  // what Open reports for this port
+  std::function<void(ScriptedPort&, std::span<const std::uint8_t>)> peer = nullptr;
+  ResultCode openResult = QV5SUCCESS;   // what Open reports for this port
   ResultCode writeResult = QV5SUCCESS;  // what every Write reports
   // The device has vanished: reads return nothing at once, writes fail at
   // once (13, not recorded), and Gone reports it.
   bool gone = false;
-
-  std::vector<Bytes> writes;  // each write, in order
+  std::vector<Bytes> writes = {};  // each write, in order
   bool isOpen = false;
-  SerialSettings settings{};  // as the last Open gave them
-  SerialTimeouts timeouts{};
-
- private:
-  friend class ScriptedPorts;
-  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count);
-
-  VirtualClock& clock_;
-  std::deque<std::pair<std::int64_t, std::uint8_t>> incoming_;  // arrival time, byte
+  SerialSettings settings = {};  // as the last Open gave them
+  SerialTimeouts timeouts = {};
+  std::deque<std::pair<std::int64_t, std::uint8_t>> incoming = {};  // arrival time, byte
 };
 
 class ScriptedPorts final : public SerialPorts {
@@ -73,35 +70,108 @@ class ScriptedPorts final : public SerialPorts {
   explicit ScriptedPorts(VirtualClock& clock) : clock_(clock) {}
 
   // Makes the port `name` exist. The reference stays valid.
-  ScriptedPort& Add(const std::string& name);
-  ScriptedPort* Find(const std::string& name);
+  ScriptedPort& Add(const std::string& name) { return ports_.emplace_back(ScriptedPort{name, clock_}); }
+  ScriptedPort* Find(const std::string& name) {
+    const auto port = std::ranges::find(ports_, name, &ScriptedPort::name);
+    return port == ports_.end() ? nullptr : &*port;
+  }
+  int OpenCount() const { return static_cast<int>(std::ranges::count(ports_, true, &ScriptedPort::isOpen)); }
 
   // One line per platform call, in order: "open NAME", "close NAME",
   // "purge NAME 10", "write NAME 7"; reads are not logged.
   std::vector<std::string> log;
   std::vector<std::string> opened;  // the names of the Open calls, existing ports or not
-  int OpenCount() const;            // ports open right now
-
-  PortHandle Open(const char* name, const SerialSettings& settings,
-                  const SerialTimeouts& timeouts, ResultCode* code) override;
-  std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override;
-  ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override;
-  void Purge(PortHandle port, unsigned flags) override;
-  bool Gone(PortHandle port) override { return port != kNoPort && At(port).gone; }
-  void Close(PortHandle port) override;
-
   // What ExtraPortNumbers and AccessAdvice give.
   std::vector<int> extraNumbers;
   std::string accessAdvice;
-  int ExtraPortNumbers(int* numbers, int capacity) override;
+
+  PortHandle Open(const char* name, const SerialSettings& settings, const SerialTimeouts& timeouts,
+                  ResultCode* code) override {
+    log.push_back(std::string("open ") + name);
+    opened.push_back(name);
+    *code = QV5INVALIDHANDLEVALUE;
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+      ScriptedPort& port = ports_[i];
+      if (port.name == name && !port.isOpen) {
+        *code = port.openResult;
+        port.isOpen = *code == QV5SUCCESS;
+        port.settings = settings;
+        port.timeouts = timeouts;
+        return port.isOpen ? static_cast<PortHandle>(i + 1) : kNoPort;
+      }
+    }
+    return kNoPort;
+  }
+
+  std::uint32_t Read(PortHandle handle, std::uint8_t* buffer, std::uint32_t count) override {
+    ScriptedPort& port = At(handle);
+    const SerialTimeouts& t = port.timeouts;
+    const std::int64_t start = clock_.now, total = start + t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count;
+    std::uint32_t got = 0;
+    std::int64_t end = port.gone ? start : total;
+    while (got < count && !port.gone && !port.incoming.empty()) {
+      const std::int64_t arrival = std::max(port.incoming.front().first, start);
+      if (arrival > end) {
+        break;
+      }
+      buffer[got++] = port.incoming.front().second;
+      port.incoming.pop_front();
+      // The read ends with the last byte asked for, or once the line has
+      // been quiet for the interval after a byte.
+      end = got == count ? arrival : t.readInterval == 0 ? total : std::min(total, arrival + t.readInterval);
+    }
+    clock_.now = end;
+    return got;
+  }
+
+  ResultCode Write(PortHandle handle, const std::uint8_t* buffer, std::uint32_t count) override {
+    ScriptedPort& port = At(handle);
+    log.push_back("write " + port.name + " " + std::to_string(count));
+    if (port.gone) {
+      return QV5COMMANDNOTSENT;
+    }
+    port.writes.emplace_back(buffer, buffer + count);
+    if (port.peer) {
+      const auto peer = port.peer;  // a copy: the peer may hand the line to another while it runs
+      peer(port, std::span<const std::uint8_t>(buffer, count));
+    }
+    return port.writeResult;
+  }
+
+  void Purge(PortHandle handle, unsigned flags) override {
+    ScriptedPort& port = At(handle);
+    log.push_back("purge " + port.name + " " + std::to_string(flags));
+    while ((flags & kPurgeRxClear) && !port.incoming.empty() && port.incoming.front().first <= clock_.now) {
+      port.incoming.pop_front();  // what has arrived, not what is on its way
+    }
+  }
+
+  bool Gone(PortHandle handle) override { return handle != kNoPort && At(handle).gone; }
+
+  void Close(PortHandle handle) override {
+    ScriptedPort& port = At(handle);
+    log.push_back("close " + port.name);
+    port.isOpen = false;
+  }
+
+  int ExtraPortNumbers(int* numbers, int capacity) override {
+    const int count = std::min(capacity, static_cast<int>(extraNumbers.size()));
+    std::copy_n(extraNumbers.begin(), count, numbers);
+    return count;
+  }
   const char* AccessAdvice() const override { return accessAdvice.c_str(); }
 
  private:
-  // The open port behind `port`; a handle not open fails the test program.
-  ScriptedPort& At(PortHandle port);
+  // The open port behind `handle`; a handle not open ends the test program.
+  ScriptedPort& At(PortHandle handle) {
+    if (handle < 1 || handle > static_cast<PortHandle>(ports_.size()) || !ports_[handle - 1].isOpen) {
+      throw std::logic_error("the link used a port handle that is not open");
+    }
+    return ports_[handle - 1];
+  }
 
   VirtualClock& clock_;
-  std::vector<std::unique_ptr<ScriptedPort>> ports_;
+  std::deque<ScriptedPort> ports_;
 };
 
 }  // namespace pantoline::testing

@@ -2,25 +2,18 @@
 // and an XModem receiver whose every answer a test can script.
 #pragma once
 
-#include <cstdint>
 #include <deque>
-#include <vector>
 
 #include "tests/support/scripted_ports.h"
 
 namespace pantoline::testing {
 
 // Command lines as the link sends them: text, LF, CR.
-Bytes Line(std::string_view text);
-
-// Makes `port` answer like a unit: "SA-28" with "SA-77" LF CR, and echo
-// "QV5-3" and "QV5-9" (text, LF, CR), each `replyDelayMs` after the command.
-// After "QV5-3", `receiver` (if given) takes over the line and asks for the
-// package `requestAfterMs` after the echo (by default just past the
-// sender's second of waiting for it, as a real receiver's first request).
-class ScriptedReceiver;
-void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs = 0,
-                    ScriptedReceiver* receiver = nullptr, std::int64_t requestAfterMs = 1100);
+inline Bytes Line(std::string_view text) {
+  Bytes line = B(text);
+  line.insert(line.end(), {'\n', '\r'});
+  return line;
+}
 
 // A receiver's answer to one write of the sender: bytes that arrive
 // `delayMs` later, or the device vanishing with that write.
@@ -37,19 +30,57 @@ struct Reply {
 // answers: ACK to a block or an EOT, nothing to the sender's CAN or ACK.
 // A block counts as received when the reply to it holds an ACK and it is
 // the block expected; a repeat of an acknowledged block is dropped.
-class ScriptedReceiver {
- public:
+struct ScriptedReceiver {
   // Installs itself as `port`'s peer.
-  explicit ScriptedReceiver(ScriptedPort& port) { Attach(port); }
-  void Attach(ScriptedPort& port);
+  void Attach(ScriptedPort& port) {
+    port.peer = [this](ScriptedPort& p, std::span<const std::uint8_t> bytes) {
+      const bool isBlock = bytes.size() > 1;
+      Reply reply(isBlock || bytes[0] == 4 ? Bytes{6} : Bytes{});
+      if (!script.empty()) {
+        reply = script.front();
+        script.pop_front();
+      }
+      if (reply.vanish) {
+        p.gone = true;
+        return;
+      }
+      if (!isBlock) {
+        singles.push_back(bytes[0]);
+      } else {
+        blocks.emplace_back(bytes.begin(), bytes.end());
+        if (bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1) && std::ranges::count(reply.bytes, 6) > 0) {
+          received.insert(received.end(), bytes.begin() + 3, bytes.begin() + 131);
+        }
+      }
+      p.Send(reply.bytes, reply.delayMs);
+    };
+  }
 
   std::deque<Reply> script;
   std::vector<Bytes> blocks;  // every block written, resends included
   Bytes singles;              // every one-byte write
   Bytes received;             // data areas of the blocks received, in order
-
- private:
-  std::uint8_t expected_ = 1;
 };
+
+// Makes `port` answer like a unit: "SA-28" with "SA-77" LF CR, and echo
+// "QV5-3" and "QV5-9" (text, LF, CR), each `replyDelayMs` after the command.
+// After "QV5-3", `receiver` (if given) takes over the line and asks for the
+// package `requestAfterMs` after the echo (by default just past the
+// sender's second of waiting for it, as a real receiver's first request).
+inline void AnswerLikeUnit(ScriptedPort& port, std::int64_t replyDelayMs = 0,
+                           ScriptedReceiver* receiver = nullptr, std::int64_t requestAfterMs = 1100) {
+  port.peer = [=](ScriptedPort& p, std::span<const std::uint8_t> bytes) {
+    const Bytes written(bytes.begin(), bytes.end());
+    if (written == Line("SA-28")) {
+      p.Send(Line("SA-77"), replyDelayMs);
+    } else if (written == Line("QV5-9") || written == Line("QV5-3")) {
+      p.Send(written, replyDelayMs);
+      if (receiver != nullptr && written == Line("QV5-3")) {
+        receiver->Attach(p);
+        p.Send(Bytes{'C'}, replyDelayMs + requestAfterMs);
+      }
+    }
+  };
+}
 
 }  // namespace pantoline::testing
