@@ -9,10 +9,9 @@
 namespace pantoline {
 namespace {
 
-// Every text the reset log can show, written out once more by hand: a
-// letter, a blank or a code out of place in the table of the link shows
-// here. The blanks after the colons (one or two), the trailing blank of 26
-// and "progess" in 30 are as every log has always had them.
+// Every text the reset log can show, written out once more by hand. The
+// blanks after the colons (one or two), the trailing blank of 26 and
+// "progess" in 30 are as every log has always had them.
 struct Described {
   ResultCode code;
   const char* text;
@@ -63,12 +62,10 @@ constexpr Described kDescribed[] = {
 
 TEST(DescribeResult, WritesEachCodesTextAndItsTerminatorOnly) {
   for (const Described& d : kDescribed) {
-    SCOPED_TRACE(d.code);
     char text[kResultTextCapacity + 8];
     std::memset(text, '#', sizeof text);
-    EXPECT_EQ(DescribeResult(d.code, text), d.known);
-    const std::size_t length = std::strlen(d.text);
-    EXPECT_EQ(std::string(text, length + 2), std::string(d.text) + '\0' + '#');
+    EXPECT_EQ(DescribeResult(d.code, text), d.known) << d.code;
+    EXPECT_EQ(std::string(text, std::strlen(d.text) + 2), std::string(d.text) + '\0' + '#');
   }
   // The longest text and its terminator fill the capacity callers give.
   EXPECT_EQ(std::strlen(kDescribed[33].text) + 1, kResultTextCapacity);

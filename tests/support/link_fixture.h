@@ -25,16 +25,10 @@ class LinkTest : public ::testing::Test {
   }
 
   // Virtual milliseconds that `action` takes.
-  template <typename Action>
-  std::int64_t Elapsed(Action action) {
+  std::int64_t Elapsed(const std::function<void()>& action) {
     const std::int64_t start = clock.now;
     action();
     return clock.now - start;
-  }
-
-  // The last `n` calls on the ports (all of them, if fewer).
-  std::vector<std::string> LastCalls(std::size_t n) const {
-    return {ports.log.end() - static_cast<std::ptrdiff_t>(std::min(n, ports.log.size())), ports.log.end()};
   }
 
   VirtualClock clock;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <ranges>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -71,10 +72,6 @@ class ScriptedPorts final : public SerialPorts {
 
   // Makes the port `name` exist. The reference stays valid.
   ScriptedPort& Add(const std::string& name) { return ports_.emplace_back(ScriptedPort{name, clock_}); }
-  ScriptedPort* Find(const std::string& name) {
-    const auto port = std::ranges::find(ports_, name, &ScriptedPort::name);
-    return port == ports_.end() ? nullptr : &*port;
-  }
   int OpenCount() const { return static_cast<int>(std::ranges::count(ports_, true, &ScriptedPort::isOpen)); }
 
   // One line per platform call, in order: "open NAME", "close NAME",
@@ -106,7 +103,8 @@ class ScriptedPorts final : public SerialPorts {
   std::uint32_t Read(PortHandle handle, std::uint8_t* buffer, std::uint32_t count) override {
     ScriptedPort& port = At(handle);
     const SerialTimeouts& t = port.timeouts;
-    const std::int64_t start = clock_.now, total = start + t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count;
+    const std::int64_t start = clock_.now;
+    const std::int64_t total = start + t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count;
     std::uint32_t got = 0;
     std::int64_t end = port.gone ? start : total;
     while (got < count && !port.gone && !port.incoming.empty()) {
@@ -116,8 +114,7 @@ class ScriptedPorts final : public SerialPorts {
       }
       buffer[got++] = port.incoming.front().second;
       port.incoming.pop_front();
-      // The read ends with the last byte asked for, or once the line has
-      // been quiet for the interval after a byte.
+      // The read ends with the last byte asked for, or a quiet interval.
       end = got == count ? arrival : t.readInterval == 0 ? total : std::min(total, arrival + t.readInterval);
     }
     clock_.now = end;
@@ -155,9 +152,7 @@ class ScriptedPorts final : public SerialPorts {
   }
 
   int ExtraPortNumbers(int* numbers, int capacity) override {
-    const int count = std::min(capacity, static_cast<int>(extraNumbers.size()));
-    std::copy_n(extraNumbers.begin(), count, numbers);
-    return count;
+    return static_cast<int>(std::ranges::copy(extraNumbers | std::views::take(capacity), numbers).out - numbers);
   }
   const char* AccessAdvice() const override { return accessAdvice.c_str(); }
 
