@@ -4,9 +4,8 @@
 # named (out or err), matched as a grep -E pattern. Then the simulated
 # unit's links and signals.
 # Usage: command_line_test.sh PANTOLINE SIMUNIT BENCH
-pantoline=$1 simunit=$2 bench=$3
+pantoline=$1 simunit=$2 bench=$3 failed=0
 unset DISPLAY WAYLAND_DISPLAY
-failed=0
 check() {  # program status stream pattern arguments...
   program=$1 status=$2 stream=$3 pattern=$4
   shift 4
@@ -37,19 +36,18 @@ check "$bench" 2 err 'bad value "-1"' --size=-1
 # device while it serves, and puts them back on SIGTERM and on SIGINT, even
 # though a shell ignores SIGINT in what it starts in the background.
 mkdir -p pins/pantoline/ports wine/dosdevices
+links() { echo "$(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"; }
 for signal in INT TERM; do
   ln -sfn old pins/pantoline/ports/com1 && ln -sfn old wine/dosdevices/com3 && rm -f out.txt
   "$simunit" --port 1 --config-home "$PWD/pins" --wine-prefix "$PWD/wine" --wine-port=3 >out.txt &
-  tries=0
+  unit=$! tries=0
   until [ -s out.txt ] || [ $((tries += 1)) -gt 200 ]; do sleep 0.05; done
-  served="$(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"
-  unit=$!
+  served=$(links) device=$(head -n 1 out.txt)
   (sleep 10 && kill -KILL $unit) >/dev/null 2>&1 &  # should the signal go unheard
   kill -$signal $unit
   wait $unit
-  got="$? $(readlink pins/pantoline/ports/com1) $(readlink wine/dosdevices/com3)"
+  got="$? $(links)"
   kill $! 2>/dev/null
-  device=$(head -n 1 out.txt)
   if [ -z "$device" ] || [ "$served" != "$device $device" ] || [ "$got" != "0 old old" ]; then
     echo "FAIL: pantoline-simunit on SIG$signal: served '$served' on '$device', then '$got'"
     failed=1

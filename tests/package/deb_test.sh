@@ -3,35 +3,28 @@
 # its dependencies, unpacks it and runs the unpacked pantoline.
 # Usage: deb_test.sh BUILD_DIR
 set -u
-build=$1
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1 ||
+cpack --config "$1/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/pantoline_*.deb) || fail "no pantoline_*.deb made"
-
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/files"
-for file in /usr/bin/pantoline /usr/bin/pantoline-simunit \
-  /usr/share/applications/org.pantoline.Pantoline.desktop \
-  /usr/share/metainfo/org.pantoline.Pantoline.metainfo.xml \
-  /usr/share/man/man1/pantoline.1.gz /usr/share/man/man1/pantoline-simunit.1.gz \
-  /usr/share/icons/hicolor/16x16/apps/pantoline.png /usr/share/icons/hicolor/32x32/apps/pantoline.png \
-  /usr/share/icons/hicolor/48x48/apps/pantoline.png /usr/share/icons/hicolor/128x128/apps/pantoline.png \
-  /usr/share/icons/hicolor/256x256/apps/pantoline.png; do
+for file in /usr/bin/pantoline /usr/bin/pantoline-simunit /usr/share/applications/org.pantoline.Pantoline.desktop \
+  /usr/share/metainfo/org.pantoline.Pantoline.metainfo.xml /usr/share/man/man1/pantoline.1.gz \
+  /usr/share/man/man1/pantoline-simunit.1.gz $(for size in 16 32 48 128 256; do
+    echo /usr/share/icons/hicolor/${size}x$size/apps/pantoline.png; done); do
   grep -qx "$file" "$work/files" || fail "$file is not in the package"
 done
 grep -v -e '/$' -e '^/usr/bin/' -e '^/usr/share/' "$work/files" && fail "files outside /usr/bin and /usr/share"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-echo "$depends" | sed 's/ *([^)]*)//g; s/, */\n/g' >"$work/depends"
 for library in libc6 libstdc++6 libgtk-3-0 libgdk-pixbuf-2.0-0 libglib2.0-0; do
-  grep -Fqx "$library" "$work/depends" || fail "Depends lacks $library: $depends"
+  echo "$depends" | sed 's/ *([^)]*)//g; s/, */\n/g' | grep -Fqx "$library" || fail "Depends lacks $library: $depends"
 done
 
 dpkg -x "$deb" "$work/root" || fail "dpkg -x"
-version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/pantoline" --version) ||
-  fail "the unpacked pantoline --version failed"
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/pantoline" --version) || fail "the unpacked pantoline failed"
 [ "$version" = "Pantoline 1.0" ] || fail "the unpacked pantoline says '$version'"
 echo "$deb: $(wc -l <"$work/files") entries; Depends: $depends"
