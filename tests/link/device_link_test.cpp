@@ -157,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Table, States,
                                            State{1, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
                                            State{1, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
                                            State{2, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{2, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}));
+                                           State{2, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
+                         [](const auto& i) { return "Mode" + std::to_string(i.param.mode) + (i.param.connected ? "Found" : ""); });
 
 }  // namespace
 }  // namespace pantoline::testing

@@ -37,7 +37,7 @@ struct Course {
 const Course kCourses[] = {
     {"MissingPackage", -1, 1100, {"disable", kMissing, "status The ResetPack file not found. Please EXIT the program."},
      "ResetPack was NOT found \n ", {}, 0},
-    {"TooLargePackage", kPackageCapacity + 1, 1100, Refused("too large"), "ResetPack is too large \n ", {}, 0},
+    {"TooLargePackage", 458'752, 1100, Refused("too large"), "ResetPack is too large \n ", {}, 0},
     {"EmptyPackage", 0, 1100, Refused("empty"), "ResetPack is empty \n ", {}, 0},
     // 2000 ms on "NOT Found", then FinishDownload's own second. Code 26's
     // text ends in a blank: two blanks before the dash.
@@ -49,7 +49,7 @@ const Course kCourses[] = {
      {2000, 1000}, 32},
     // Opening Com3, the pause after "Found", the download command's second.
     {"Success", 1028, 1100, Loading(1, {kUpdated}), kLoaded + "0 minutes \n", {300, 500, 1000}, 3},
-    {"LargestPackageThatFits", kPackageCapacity, 1100, Loading(446, {kUpdated}), kLoaded + "0 minutes \n",
+    {"LargestPackageThatFits", 458'751, 1100, Loading(446, {kUpdated}), kLoaded + "0 minutes \n",
      {300, 500, 1000}, 3},
     // Whole minutes of the run on the monotonic clock, hours kept. The run
     // lasts 825 ms more than the unit's wait before it asks for the package:
