@@ -7,17 +7,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST_F(LinkTest, LinksAreNumberedByTheLinksAliveAndCloseTheirPortOnTheWayOut) {
-  auto second = std::make_unique<DeviceLink>(ports, clock);
-  link.reset();
-  EXPECT_EQ(DeviceLink(ports, clock).serialNumber, 2);  // numbers are reused, not unique
-  ports.Add("P");
-  second->portHandle = second->Open("P");
-  second.reset();
-  EXPECT_EQ(DeviceLink::linkCount, 0);
-  EXPECT_THAT(ports.log, ElementsAre("open P", "purge P 10", "purge P 5", "close P"));
-}
-
 TEST_F(LinkTest, OpenAppliesTheUnitsLineFromScratchAndSettlesOnlyWhenItOpened) {
   ScriptedPort& port = ports.Add("P");
   link->lastResult = QV5NORESPONSE;

@@ -1,10 +1,7 @@
-// A machine's serial ports played by a script, in virtual time.
-//
-// Each port that exists is a ScriptedPort. What the link writes is recorded
-// and handed to the port's peer, which answers by scheduling bytes to
+// A machine's serial ports played by a script, in virtual time. What the
+// link writes goes to the port's peer, which answers by scheduling bytes to
 // arrive later. Reads take exactly the virtual time that a real port with
-// the same time-outs would take: the total time-out, or the interval
-// time-out after the last byte, or the arrival of the last byte asked for.
+// the same time-outs would take.
 #pragma once
 
 #include <algorithm>
@@ -27,8 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 // The bytes of a text, without its terminator.
 inline Bytes B(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-// A clock that only moves when someone sleeps on it or a read waits, so
-// that minutes of protocol time cost a test nothing.
+// A clock that only moves on a pause or a read: minutes cost a test nothing.
 class VirtualClock final : public Clock {
  public:
   std::int64_t NowMs() override { return now; }
