@@ -1,6 +1,7 @@
 // The system's serial port on a real line, in real time: the port under
 // test goes through SystemSerialPorts() with the unit's settings and
-// time-outs, and a LinePeer plays the unit's end of the line.
+// time-outs, and a LinePeer plays the unit's end of the line. Under Wine a
+// line that vanished does not come back: one hang-up test per run.
 //
 // Time bounds: lower bounds are the port's own time-outs less a little for
 // clock granularity; upper bounds are loose, and where an upper bound tells
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <numeric>
@@ -16,20 +18,24 @@
 #include <vector>
 
 #include "link/device_link.h"
+#include "reset/reset_display.h"
+#include "reset/reset_procedure.h"
 #include "tests/pty/line_peer.h"
 #include "tests/support/scripted_unit.h"
+#include "tests/support/temp_dir.h"
 
-namespace pantoline {
+namespace pantoline::testing {
 namespace {
 
-using testing::B;
-using testing::Bytes;
 using Steady = std::chrono::steady_clock;
-
 double MsSince(Steady::time_point start) {
   return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
 }
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+std::string Lower(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+  return name;
+}
 
 class SerialLine : public ::testing::Test {
  protected:
@@ -42,7 +48,6 @@ class SerialLine : public ::testing::Test {
   void OpenOrFail() {
     ResultCode code = -1;
     ASSERT_NE(Open(peer_.PortName(), DeviceLink::UnitSettings(), &code), kNoPort) << code;
-    ASSERT_EQ(code, QV5SUCCESS);
   }
   void Close() {
     if (port_ != kNoPort) ports_.Close(port_);
@@ -54,7 +59,7 @@ class SerialLine : public ::testing::Test {
     return bytes;
   }
 
-  testing::LinePeer peer_;
+  LinePeer peer_;
   SerialPorts& ports_ = SystemSerialPorts();
   PortHandle port_ = kNoPort;
 };
@@ -72,8 +77,7 @@ TEST_F(SerialLine, OpenSetsTheUnitsLineWhateverThePortHadBeforeAndDtrAndRtsAsAsk
     ResultCode code = -1;
     ASSERT_NE(Open(peer_.PortName(), settings, &code), kNoPort) << code;
     const std::string got = peer_.Settings(port_);
-    EXPECT_EQ(got, std::string(line).substr(0, std::max<std::size_t>(got.size(), 10)))
-        << "flags " << flags;
+    EXPECT_EQ(got, std::string(line).substr(0, std::max<std::size_t>(got.size(), 10))) << flags;
   }
 }
 
@@ -86,7 +90,7 @@ TEST_F(SerialLine, EveryByteCrossesUnchangedBothWaysAndStaleOrPurgedInputIsGone)
   EXPECT_EQ(Read(9), Bytes{}) << "what waited before the open is dropped";
   Bytes all(256);
   std::iota(all.begin(), all.end(), 0);
-  ASSERT_EQ(ports_.Write(port_, all.data(), static_cast<std::uint32_t>(all.size())), QV5SUCCESS);
+  ASSERT_EQ(ports_.Write(port_, all.data(), 256), QV5SUCCESS);
   EXPECT_EQ(peer_.Receive(512), all);
   ASSERT_TRUE(peer_.Send(all));
   Bytes received;
@@ -152,8 +156,7 @@ TEST_F(SerialLine, AWriteTheLineCannotTakeIsGivenUpAfter300MsAndSendsNothingMore
   OpenOrFail();
   const Bytes flood(1 << 20, 'x');  // far more than the line holds
   const Steady::time_point start = Steady::now();
-  EXPECT_EQ(ports_.Write(port_, flood.data(), static_cast<std::uint32_t>(flood.size())),
-            QV5WAITFORSINGLEOBJECTERROR);
+  EXPECT_EQ(ports_.Write(port_, flood.data(), 1 << 20), QV5WAITFORSINGLEOBJECTERROR);
   const double took = MsSince(start);
   EXPECT_GE(took, 300 - 8);
   EXPECT_LT(took, 1000) << "one wait of 300 ms, then the give-up";
@@ -163,34 +166,21 @@ TEST_F(SerialLine, AWriteTheLineCannotTakeIsGivenUpAfter300MsAndSendsNothingMore
   for (std::size_t got = 1; got != 0; drained += got) {
     got = peer_.Receive(1 << 16).size();
   }
-  EXPECT_LE(drained, testing::LinePeer::kLineHolds) << "bytes of an abandoned write went out after it";
+  EXPECT_LE(drained, LinePeer::kLineHolds) << "bytes of an abandoned write went out after it";
   ASSERT_EQ(ports_.Write(port_, B("OK").data(), 2), QV5SUCCESS);
   EXPECT_EQ(peer_.Receive(64), B("OK"));
-}
-
-TEST_F(SerialLine, ASecondOpenerIsRefusedUntilTheFirstCloses) {
-  OpenOrFail();
-  ResultCode code = -1;
-  EXPECT_EQ(ports_.Open(peer_.PortName().c_str(), DeviceLink::UnitSettings(),
-                        DeviceLink::kUnitTimeouts, &code),
-            kNoPort);
-  EXPECT_EQ(code, QV5INVALIDHANDLEVALUE);
-  Close();
-  std::string lower = peer_.PortName();
-  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-  EXPECT_NE(Open(lower, DeviceLink::UnitSettings(), &code), kNoPort) << "any letter case";
 }
 
 TEST_F(SerialLine, PortsThatDoNotOpenLeaveNothingOpen) {
   SerialSettings impossible = DeviceLink::UnitSettings();
   impossible.byteSize = 3;
   const std::string plain = peer_.NotASerialPort();
+  // The plain file twice: a port that failed half-way is closed again.
   struct Case {
     std::string name;
     bool possible;
     ResultCode code;
   };
-  // The plain file twice: a port that failed half-way is closed again.
   for (const Case& c : {Case{"\\\\.\\Com9", true, QV5INVALIDHANDLEVALUE},
                         Case{"Com1", true, QV5INVALIDHANDLEVALUE},
                         Case{plain, true, QV5GETCOMMSTATEERROR},
@@ -204,6 +194,17 @@ TEST_F(SerialLine, PortsThatDoNotOpenLeaveNothingOpen) {
   }
 }
 
+TEST_F(SerialLine, ASecondOpenerIsRefusedUntilTheFirstCloses) {
+  OpenOrFail();
+  ResultCode code = -1;
+  EXPECT_EQ(ports_.Open(peer_.PortName().c_str(), DeviceLink::UnitSettings(),
+                        DeviceLink::kUnitTimeouts, &code),
+            kNoPort);
+  EXPECT_EQ(code, QV5INVALIDHANDLEVALUE);
+  EXPECT_NE(Open(Lower(peer_.PortName()), DeviceLink::UnitSettings(), &code), kNoPort)
+      << "any letter case";
+}
+
 TEST_F(SerialLine, TheSearchFindsTheUnitOnItsPort) {
   std::thread unit([&] {
     // The greeting comes once the ports before the unit's are tried.
@@ -212,18 +213,126 @@ TEST_F(SerialLine, TheSearchFindsTheUnitOnItsPort) {
       const Bytes got = peer_.Receive(7 - heard.size());
       heard.insert(heard.end(), got.begin(), got.end());
     }
-    if (heard == testing::Line("SA-28")) peer_.Send(testing::Line("SA-77"));
+    if (heard == Line("SA-28")) peer_.Send(Line("SA-77"));
   });
   DeviceLink link;
   EXPECT_EQ(link.FindDevice(), QV5SUCCESS);
   unit.join();
-  std::string found = link.portName;
-  std::string port = peer_.PortName();
-  for (std::string* name : {&found, &port}) {
-    std::transform(name->begin(), name->end(), name->begin(), ::tolower);
-  }
-  EXPECT_EQ(found, port);
+  EXPECT_EQ(Lower(link.portName), Lower(peer_.PortName()));
 }
 
+TEST_F(SerialLine, AVanishedLineIsGoneAndItsReadsAndWritesFailAtOnce) {
+  OpenOrFail();
+  EXPECT_EQ(Read(1), Bytes{});
+  EXPECT_FALSE(ports_.Gone(port_)) << "a quiet line is not gone";
+  peer_.HangUp();
+  SleepMs(200);
+  const Steady::time_point start = Steady::now();
+  EXPECT_EQ(Read(40), Bytes{});
+  EXPECT_TRUE(ports_.Gone(port_));
+  EXPECT_EQ(ports_.Write(port_, B("x").data(), 1), QV5COMMANDNOTSENT);
+  EXPECT_LT(MsSince(start), 300) << "not the read's 615 ms";
+}
+
+// The moments at which the line vanishes during a reset, and what the
+// reset must have done by the time it returns.
+enum class Vanish { kGreeting, kRequest, kBlock, kEot };  // kBlock: at the 3rd block
+struct Moment {
+  const char* name;
+  Vanish vanish;
+  std::int64_t pausesMs;  // the reset's fixed pauses after it
+  const char* finalStatus;
+  const char* logged;  // what the log shows of the failed stage
+  friend void PrintTo(const Moment& m, std::ostream* os) { *os << m.name; }
+};
+constexpr char kLoadFailed[] = "An error has occured. Turn OFF your Lodestria and try again.";
+const Moment kMoments[] = {
+    {"DuringTheSearch", Vanish::kGreeting, 2000 + 1000,
+     " Lodestria not found. Check your connections and try again.", "Current Port = NOT FOUND"},
+    {"BeforeSynchronisation", Vanish::kRequest, 5000 + 1000, kLoadFailed, "QV5NOCONNECTION"},
+    {"MidBlocks", Vanish::kBlock, 5000 + 1000, kLoadFailed, "QV5NOCONNECTION"},
+    {"WaitingForTheEotAck", Vanish::kEot, 5000 + 1000, kLoadFailed, "QV5NOCONNECTION"},
+};
+
+class LastStatus final : public ResetDisplay {
+ public:
+  void DisableReset() override {}
+  void ShowStatus(const char* text) override { last = text; }
+  void SetProgressRange(int) override {}
+  void ShowMessage(const char*) override {}
+  ProgressCallback ProgressReceiver() override { return [](void*, std::int32_t, std::int32_t) {}; }
+  void* ProgressContext() override { return nullptr; }
+  std::string last;
+};
+
+// Plays the unit: answers the greeting and the download command, asks for
+// CRC blocks and acknowledges them, until `vanish`; returns the time the
+// line went (0 if it did not, when `stop` is set).
+Steady::time_point PlayUnit(LinePeer& peer, Vanish vanish, const std::atomic<bool>& stop) {
+  const auto hangUp = [&peer] {
+    peer.HangUp();
+    return Steady::now();
+  };
+  std::string text;
+  int blocks = 0;
+  bool receiving = false;
+  while (!stop) {
+    const Bytes got = peer.Receive(1);
+    if (got.empty()) continue;
+    const char c = static_cast<char>(got[0]);
+    if (receiving && (c == 1 || c == 4)) {
+      for (int rest = c == 4 ? 0 : 132; rest > 0 && !stop;) {
+        rest -= static_cast<int>(peer.Receive(rest).size());
+      }
+      if (c == 4 ? vanish == Vanish::kEot : ++blocks == 3 && vanish == Vanish::kBlock) {
+        return hangUp();
+      }
+      peer.Send(B("\x06"));
+    } else if (c != '\r') {
+      text += c;
+    } else if (text == "SA-28\n") {
+      if (vanish == Vanish::kGreeting) return hangUp();
+      peer.Send(B("SA-77\n\r"));
+      text.clear();
+    } else if (text == "QV5-3\n") {
+      peer.Send(B("QV5-3\n\r"));
+      SleepMs(1100);  // the link reads the echo a second after its command
+      if (vanish == Vanish::kRequest) return hangUp();
+      peer.Send(B("C"));
+      receiving = true;
+    } else {
+      text.clear();
+    }
+  }
+  return {};
+}
+
+class HangUp : public ::testing::TestWithParam<Moment> {};
+
+TEST_P(HangUp, EndsTheRunWithinItsFixedPausesAndASecond) {
+  const Moment& m = GetParam();
+  TempDir dir;
+  WorkingDir cwd(dir.path());
+  WriteFile(dir.path() / "ResetPack.qv5", std::string(1000, 'p'));
+  LinePeer peer;
+  std::atomic<bool> stop{false};
+  Steady::time_point vanished{};
+  std::thread unit([&] { vanished = PlayUnit(peer, m.vanish, stop); });
+  LastStatus display;
+  OnReset(display);
+  stop = true;
+  unit.join();
+  ASSERT_NE(vanished, Steady::time_point{}) << "the line never vanished";
+  const double tookMs = MsSince(vanished);
+  std::printf("hang-up %s: closed log after %.0f ms (fixed pauses %lld ms)\n", m.name, tookMs,
+              static_cast<long long>(m.pausesMs));
+  EXPECT_LE(tookMs, m.pausesMs + 1000) << "from the hang-up to the closed log";
+  EXPECT_EQ(display.last, m.finalStatus);
+  EXPECT_NE(ReadFile(dir.path() / "ResetSystemLog.doc").find(m.logged), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, HangUp, ::testing::ValuesIn(kMoments),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
-}  // namespace pantoline
+}  // namespace pantoline::testing
