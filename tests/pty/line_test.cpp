@@ -265,46 +265,42 @@ class LastStatus final : public ResetDisplay {
   std::string last;
 };
 
-// Plays the unit: answers the greeting and the download command, asks for
-// CRC blocks and acknowledges them, until `vanish`; returns the time the
-// line went (0 if it did not, when `stop` is set).
-Steady::time_point PlayUnit(LinePeer& peer, Vanish vanish, const std::atomic<bool>& stop) {
-  const auto hangUp = [&peer] {
-    peer.HangUp();
-    return Steady::now();
-  };
-  std::string text;
-  int blocks = 0;
-  bool receiving = false;
-  while (!stop) {
-    const Bytes got = peer.Receive(1);
-    if (got.empty()) continue;
-    const char c = static_cast<char>(got[0]);
-    if (receiving && (c == 1 || c == 4)) {
-      for (int rest = c == 4 ? 0 : 132; rest > 0 && !stop;) {
-        rest -= static_cast<int>(peer.Receive(rest).size());
+// Plays the unit until `vanish`: answers the greeting and the download
+// command, asks for CRC blocks and acknowledges them. Returns once the line
+// went (at *vanished), or when told to stop.
+void PlayUnit(LinePeer& peer, Vanish vanish, const std::atomic<bool>& stop,
+              Steady::time_point* vanished) {
+  const auto awaits = [&](const Bytes& line) {
+    for (Bytes heard; !stop;) {
+      const Bytes got = peer.Receive(64);
+      heard.insert(heard.end(), got.begin(), got.end());
+      if (std::search(heard.begin(), heard.end(), line.begin(), line.end()) != heard.end()) {
+        return true;
       }
-      if (c == 4 ? vanish == Vanish::kEot : ++blocks == 3 && vanish == Vanish::kBlock) {
-        return hangUp();
-      }
-      peer.Send(B("\x06"));
-    } else if (c != '\r') {
-      text += c;
-    } else if (text == "SA-28\n") {
-      if (vanish == Vanish::kGreeting) return hangUp();
-      peer.Send(B("SA-77\n\r"));
-      text.clear();
-    } else if (text == "QV5-3\n") {
-      peer.Send(B("QV5-3\n\r"));
-      SleepMs(1100);  // the link reads the echo a second after its command
-      if (vanish == Vanish::kRequest) return hangUp();
-      peer.Send(B("C"));
-      receiving = true;
-    } else {
-      text.clear();
     }
+    return false;
+  };
+  const auto goesAt = [&](Vanish moment) {
+    if (moment == vanish) {
+      peer.HangUp();
+      *vanished = Steady::now();
+    }
+    return moment == vanish;
+  };
+  if (!awaits(Line("SA-28")) || goesAt(Vanish::kGreeting) || !peer.Send(Line("SA-77")) ||
+      !awaits(Line("QV5-3")) || !peer.Send(Line("QV5-3"))) {
+    return;
   }
-  return {};
+  SleepMs(1100);  // the link reads the echo a second after its command
+  if (goesAt(Vanish::kRequest) || !peer.Send(B("C"))) return;
+  for (int blocks = 0; !stop;) {
+    const Bytes got = peer.Receive(133);
+    if ((got.size() == 133 && ++blocks == 3 && goesAt(Vanish::kBlock)) ||
+        (got == Bytes{4} && goesAt(Vanish::kEot))) {
+      return;
+    }
+    if (!got.empty()) peer.Send(B("\x06"));
+  }
 }
 
 class HangUp : public ::testing::TestWithParam<Moment> {};
@@ -317,7 +313,7 @@ TEST_P(HangUp, EndsTheRunWithinItsFixedPausesAndASecond) {
   LinePeer peer;
   std::atomic<bool> stop{false};
   Steady::time_point vanished{};
-  std::thread unit([&] { vanished = PlayUnit(peer, m.vanish, stop); });
+  std::thread unit([&] { PlayUnit(peer, m.vanish, stop, &vanished); });
   LastStatus display;
   OnReset(display);
   stop = true;
