@@ -38,12 +38,9 @@ LinePeer::LinePeer() : impl_(std::make_unique<Impl>()) {
   impl_->number = std::atoi(port + 7);  // after "\\.\COM"
   impl_->line = CreateFileA(peer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  dcb.BaudRate = 115200;
-  dcb.ByteSize = 8;
-  dcb.fBinary = 1;
   COMMTIMEOUTS timeouts{50, 0, 300, 0, 0};
-  EXPECT_TRUE(SetCommState(impl_->line, &dcb) && SetCommTimeouts(impl_->line, &timeouts) &&
+  EXPECT_TRUE(BuildCommDCBA("baud=115200 parity=N data=8 stop=1", &dcb) &&
+              SetCommState(impl_->line, &dcb) && SetCommTimeouts(impl_->line, &timeouts) &&
               PurgeComm(impl_->line, PURGE_RXCLEAR | PURGE_TXCLEAR))
       << "cannot open the peer " << peer;
   if (impl_->number > 32) {
@@ -95,17 +92,9 @@ void LinePeer::Scramble() {
   const HANDLE other = CreateFileA(impl_->portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                    nullptr, OPEN_EXISTING, 0, nullptr);
   DCB odd{};
-  odd.DCBlength = sizeof odd;
-  odd.BaudRate = 9600;
-  odd.ByteSize = 7;
-  odd.Parity = EVENPARITY;
-  odd.StopBits = TWOSTOPBITS;
-  odd.fBinary = odd.fOutxCtsFlow = odd.fOutX = odd.fInX = 1;
-  odd.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  odd.XonChar = 0x11;
-  odd.XoffChar = 0x13;
   COMMTIMEOUTS instant{MAXDWORD, 0, 0, 0, 0};
-  EXPECT_TRUE(SetCommState(other, &odd) && SetCommTimeouts(other, &instant));
+  EXPECT_TRUE(BuildCommDCBA("baud=9600 parity=E data=7 stop=2 xon=on octs=on", &odd) &&
+              SetCommState(other, &odd) && SetCommTimeouts(other, &instant));
   CloseHandle(other);
 }
 
