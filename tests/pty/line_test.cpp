@@ -1,7 +1,7 @@
 // The system's serial port on a real line, in real time: the port under
 // test goes through SystemSerialPorts() with the unit's settings and
 // time-outs, and a LinePeer plays the unit's end of the line. Under Wine a
-// line that vanished does not come back: one hang-up test per run.
+// line that vanished does not come back: one hang-up moment per run.
 //
 // Time bounds: lower bounds are the port's own time-outs less a little for
 // clock granularity; upper bounds are loose, and where an upper bound tells
@@ -221,6 +221,7 @@ TEST_F(SerialLine, TheSearchFindsTheUnitOnItsPort) {
   EXPECT_EQ(Lower(link.portName), Lower(peer_.PortName()));
 }
 
+// The last of its suite, since under Wine it ends the run's line.
 TEST_F(SerialLine, AVanishedLineIsGoneAndItsReadsAndWritesFailAtOnce) {
   OpenOrFail();
   EXPECT_EQ(Read(1), Bytes{});
