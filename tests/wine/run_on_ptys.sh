@@ -16,8 +16,7 @@ EOF2
 prefix=$1
 shift
 ports="$(cd "$(dirname "$0")" && pwd)/wine_prefix.sh"
-work=$(mktemp -d)
-pids=
+work=$(mktemp -d) pids=
 finish() {
   "$ports" clear "$prefix" || true
   for pid in $pids; do kill "$pid" 2>/dev/null || true; done
@@ -31,8 +30,7 @@ trap 'exit 143' TERM
 
 socat pty,rawer,link="$work/a" pty,rawer,link="$work/b" &
 relay=$!
-pids=$relay
-tries=0
+pids=$relay tries=0
 until [ -e "$work/a" ] && [ -e "$work/b" ]; do
   [ $((tries += 1)) -le 100 ] || { echo "run_on_ptys.sh: socat did not start" >&2; exit 1; }
   sleep 0.05
