@@ -27,10 +27,11 @@ class LinePeer {
   void HangUp();  // the line vanishes for good, as a pulled adapter
 
   // Leaves the port under test as another program might: 9600 baud, 7E2,
-  // every flow control, echo.
+  // flow control; on Linux also echo, and a driver that gathers input.
   void Scramble();
-  // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+"
-  // (under Wine a pseudo-terminal shows no modem lines: "115200 8N1").
+  // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+";
+  // " flow", " cooked" or " slow" (gathering input) follow if so. Under Wine
+  // a pseudo-terminal shows no modem lines: "115200 8N1".
   std::string Settings(PortHandle port) const;
   // The most bytes the line holds in flight: what a write given up on may
   // still deliver.
