@@ -11,6 +11,7 @@ packages=("$@")
   libgtk-3-dev                              # the Linux desktop program
   g++-mingw-w64-x86-64                      # the Windows program
   wine wine64                               # runs the Windows program and its tests
+  socat                                     # joins two pseudo-terminals into a line
   xvfb xauth xdotool imagemagick            # a virtual display, key presses, screenshots
   weston                                    # a headless Wayland compositor for the GTK tests
   desktop-file-utils appstream              # validate the desktop entry and metainfo

@@ -2,31 +2,19 @@
 
 #include <stdlib.h>
 
-#include <cstdlib>
-#include <string>
-
 namespace pantoline::testing {
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-  if (const char* saved = std::getenv(name)) {
-    saved_ = saved;
-  }
-  setenv(name, value.c_str(), 1);
-}
-
-ScopedEnv::~ScopedEnv() {
-  if (saved_) {
-    setenv(name_.c_str(), saved_->c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
-}
-
-ConfigHome::ConfigHome() : env_("XDG_CONFIG_HOME", path().string()) {
+ConfigHome::ConfigHome() {
+  if (const char* saved = getenv("XDG_CONFIG_HOME")) saved_ = saved;
+  setenv("XDG_CONFIG_HOME", path().c_str(), 1);
   std::filesystem::create_directories(PinPath(1).parent_path());
   for (int number = 1; number <= 32; ++number) {
     std::filesystem::create_symlink(path() / "no-device", PinPath(number));
   }
+}
+
+ConfigHome::~ConfigHome() {
+  saved_ ? setenv("XDG_CONFIG_HOME", saved_->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
 }
 
 void ConfigHome::Pin(int number, const std::filesystem::path& device) const {

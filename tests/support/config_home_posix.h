@@ -8,35 +8,22 @@
 
 namespace pantoline::testing {
 
-// Sets the environment variable `name` to `value` until destroyed, then
-// puts back what was there (or nothing).
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> saved_;
-};
-
-// A configuration folder of the test's own: XDG_CONFIG_HOME points at it
-// while it lives, so that port pins go there and nowhere else. Every one of
-// COM1 to COM32 starts pinned to a device that does not exist, so that a
-// search never reaches the machine's own serial ports: a test must never
-// open, let alone reconfigure, a device it did not create.
+// XDG_CONFIG_HOME points at the folder while it lives, so that port pins go
+// there and nowhere else; then it is put back. Every one of COM1 to COM32
+// starts pinned to a device that does not exist, so that a search never
+// reaches the machine's own serial ports: a test must never open, let alone
+// reconfigure, a device it did not create.
 class ConfigHome : public TempDir {
  public:
   ConfigHome();
+  ~ConfigHome();
 
   // Pins COM`number` to `device` in place of its pin to nothing.
   void Pin(int number, const std::filesystem::path& device) const;
   std::filesystem::path PinPath(int number) const;
 
  private:
-  ScopedEnv env_;
+  std::optional<std::string> saved_;
 };
 
 }  // namespace pantoline::testing

@@ -1,7 +1,8 @@
 #include "tests/support/temp_dir.h"
 
+#include <fstream>
+#include <iterator>
 #include <random>
-#include <stdexcept>
 
 namespace pantoline::testing {
 
@@ -9,14 +10,9 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate = fs::temp_directory_path() / ("pantoline-test-" + std::to_string(random()));
-    if (fs::create_directory(candidate)) {
-      path_ = candidate;
-      return;
-    }
-  }
-  throw std::runtime_error("no temporary folder");
+  do {
+    path_ = fs::temp_directory_path() / ("pantoline-test-" + std::to_string(random()));
+  } while (!fs::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -26,8 +22,6 @@ TempDir::~TempDir() {
 }
 
 WorkingDir::WorkingDir(const fs::path& dir) : previous_(fs::current_path()) { fs::current_path(dir); }
-
-WorkingDir::~WorkingDir() { fs::current_path(previous_); }
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace pantoline::testing {
@@ -15,7 +13,6 @@ class TempDir {
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
 
  private:
@@ -26,7 +23,7 @@ class TempDir {
 class WorkingDir {
  public:
   explicit WorkingDir(const std::filesystem::path& dir);
-  ~WorkingDir();
+  ~WorkingDir() { std::filesystem::current_path(previous_); }
 
  private:
   std::filesystem::path previous_;

@@ -2,7 +2,6 @@
 # Wine prefix of the build folder's own that has no COM port unless a test
 # links one (see wine_prefix.sh). The prefix is made by the first test run
 # (about 15 s) and reused afterwards.
-
 set(PANTOLINE_WINE_PREFIX "${CMAKE_BINARY_DIR}/wine-prefix" CACHE PATH
     "Wine prefix in which the Windows tests run")
 set(PANTOLINE_WINE_PREFIX_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/wine_prefix.sh")
@@ -11,6 +10,5 @@ set(PANTOLINE_WINE_PREFIX_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/wine_prefix.sh")
 function(pantoline_wine_test name)
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "WINEPREFIX=${PANTOLINE_WINE_PREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mountmgr.sys=d"
-    FIXTURES_REQUIRED pantoline_wine_prefix
-    RESOURCE_LOCK pantoline_wine_prefix)
+    FIXTURES_REQUIRED pantoline_wine_prefix RESOURCE_LOCK pantoline_wine_prefix)
 endfunction()

@@ -2,11 +2,10 @@
 // worker sees this object as its display; each call is handed over to the
 // main loop, where it reaches the dialog's own display in the order it was
 // made. Progress reports are coalesced to the latest one not yet shown and
-// taken by the window once a frame, so that reporting neither waits nor
-// wakes the main thread, and the transfer never waits for the window; a
-// message box is shown on the
-// main thread while the worker waits for it to close. Nothing of the
-// window is touched on the worker.
+// taken by the window on a frame, so that reporting neither waits nor wakes
+// the main thread, and the transfer never waits for the window; a message
+// box is shown on the main thread while the worker waits for it to close.
+// Nothing of the window is touched on the worker.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -80,6 +79,8 @@ class ResetRun final : public ResetDisplay {
   std::int32_t progressBytes_ = 0;
   std::int32_t progressSerial_ = 0;
   bool woken_ = false;
+  // Main thread only: the frame time (us) at which progress was last shown.
+  gint64 progressShownAt_ = 0;
 
   std::thread worker_;  // last: started once everything above exists
 };

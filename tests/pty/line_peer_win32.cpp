@@ -1,0 +1,119 @@
+// The unit's end of the line under Wine: run_on_ptys.sh joins the port
+// under test (PANTOLINE_TEST_PORT) and this one (PANTOLINE_TEST_PEER) with
+// a pair of pseudo-terminals, and ends the line when the file
+// PANTOLINE_TEST_HANGUP appears.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/pty/line_peer.h"
+
+namespace pantoline::testing {
+
+// Two pseudo-terminals, and socat's 8 KiB between them.
+const std::size_t LinePeer::kLineHolds = 65536;
+
+struct LinePeer::Impl {
+  std::string portName;
+  HANDLE line = INVALID_HANDLE_VALUE;
+  int number = 0;  // of the port under test
+  char plainFile[MAX_PATH] = "";
+};
+
+namespace {
+constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr char kDriverEntry[] = "\\Device\\PantolineTest";
+}  // namespace
+
+LinePeer::LinePeer() : impl_(std::make_unique<Impl>()) {
+  const char* port = std::getenv("PANTOLINE_TEST_PORT");
+  const char* peer = std::getenv("PANTOLINE_TEST_PEER");
+  if (!port || !peer) {
+    ADD_FAILURE() << "run by run_on_ptys.sh";
+    return;
+  }
+  impl_->portName = port;
+  impl_->number = std::atoi(port + 7);  // after "\\.\COM"
+  impl_->line = CreateFileA(peer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{50, 0, 300, 0, 0};
+  EXPECT_TRUE(BuildCommDCBA("baud=115200 parity=N data=8 stop=1", &dcb) &&
+              SetCommState(impl_->line, &dcb) && SetCommTimeouts(impl_->line, &timeouts) &&
+              PurgeComm(impl_->line, PURGE_RXCLEAR | PURGE_TXCLEAR))
+      << "cannot open the peer " << peer;
+  if (impl_->number > 32) {
+    // Wine's mount manager, which lists the ports it maps, is off in the
+    // tests' prefix: the port is entered as a serial driver would.
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, REG_OPTION_VOLATILE,
+                    KEY_SET_VALUE, nullptr, &key, nullptr);
+    const std::string value = "COM" + std::to_string(impl_->number);
+    RegSetValueExA(key, kDriverEntry, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+  }
+}
+
+LinePeer::~LinePeer() {
+  CloseHandle(impl_->line);
+  if (impl_->number > 32) {
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, kDriverEntry);
+  }
+  if (impl_->plainFile[0] != 0) DeleteFileA(impl_->plainFile);
+}
+
+const std::string& LinePeer::PortName() const { return impl_->portName; }
+
+bool LinePeer::Send(const Bytes& bytes) {
+  DWORD written = 0;
+  return ::WriteFile(impl_->line, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+         written == bytes.size();
+}
+
+Bytes LinePeer::Receive(std::size_t atMost) {
+  Bytes got(atMost);
+  std::size_t n = 0;
+  for (DWORD r = 1; n < atMost && r != 0; n += r) {
+    if (!::ReadFile(impl_->line, got.data() + n, static_cast<DWORD>(atMost - n), &r, nullptr)) break;
+  }
+  got.resize(n);
+  return got;
+}
+
+void LinePeer::HangUp() {
+  CloseHandle(CreateFileA(std::getenv("PANTOLINE_TEST_HANGUP"), GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, 0, nullptr));
+}
+
+void LinePeer::Scramble() {
+  const HANDLE other = CreateFileA(impl_->portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  DCB odd{};
+  COMMTIMEOUTS instant{MAXDWORD, 0, 0, 0, 0};
+  EXPECT_TRUE(BuildCommDCBA("baud=9600 parity=E data=7 stop=2 xon=on octs=on", &odd) &&
+              SetCommState(other, &odd) && SetCommTimeouts(other, &instant));
+  CloseHandle(other);
+}
+
+std::string LinePeer::Settings(PortHandle port) const {
+  DCB d{};
+  d.DCBlength = sizeof d;
+  if (!GetCommState(reinterpret_cast<HANDLE>(port), &d)) return "no state";
+  std::string s = std::to_string(d.BaudRate) + " " + std::to_string(d.ByteSize);
+  s += d.Parity == NOPARITY ? "N" : d.Parity == EVENPARITY ? "E" : "O";
+  s += d.StopBits == ONESTOPBIT ? "1" : "2";
+  if (d.fOutxCtsFlow || d.fOutxDsrFlow || d.fOutX || d.fInX) s += " flow";
+  return s;
+}
+
+std::string LinePeer::NotASerialPort() {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  GetTempFileNameA(folder, "pnt", 0, impl_->plainFile);
+  return impl_->plainFile;
+}
+
+}  // namespace pantoline::testing
