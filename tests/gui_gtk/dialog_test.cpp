@@ -7,16 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "reset/file_error.h"
 #include "tests/support/config_home_posix.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/dialog_courses.h"
 #include "tools/simunit/sim_unit.h"
 #include "ui/gtk/toolkit.h"
 #include "ui/reset_dialog.h"
@@ -26,32 +23,22 @@ namespace pantoline::ui {
 namespace {
 
 using namespace std::chrono_literals;
-using Step = std::function<bool()>;
+using testing::Seen;
+using testing::Step;
 
-// Steps run one after another from the main loop while a dialog runs; a
-// step that returns false is tried again 10 ms later.
-class Script {
+// A script run from the main loop every 10 ms.
+class Script : public testing::Script {
  public:
-  explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) { g_timeout_add(10, &Tick, this); }
-  bool done() const { return next_ == steps_.size(); }
+  Script(std::string name, std::vector<Step> steps) : testing::Script(std::move(name), std::move(steps)) {
+    source_ = g_timeout_add(10, [](gpointer self) -> gboolean {
+      static_cast<Script*>(self)->Tick();
+      return G_SOURCE_CONTINUE;
+    }, this);
+  }
+  ~Script() { g_source_remove(source_); }
 
  private:
-  static gboolean Tick(gpointer self) {
-    auto& s = *static_cast<Script*>(self);
-    while (!s.done() && s.steps_[s.next_]()) {
-      ++s.next_;
-      s.since_ = std::chrono::steady_clock::now();
-    }
-    if (!s.done() && std::chrono::steady_clock::now() - s.since_ > 60s) {
-      ADD_FAILURE() << "step " << s.next_ << " never came to pass";
-      std::_Exit(1);  // a worker may wait for a box that nobody closes
-    }
-    return s.done() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
-  }
-
-  std::vector<Step> steps_;
-  std::size_t next_ = 0;
-  std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
+  guint source_;
 };
 
 GtkWidget* Control(Dialog& dialog, int id) { return dialog.window()->Control(id); }
@@ -99,28 +86,15 @@ GtkMenuItem* MenuItem(Dialog& dialog, int index) {
   return item;
 }
 
-// Every text the status line shows from now on, in order; progress texts
-// ("<n> bytes Sent", n >= 0) go to `progress` instead.
-Step WatchStatus(Dialog& dialog, std::vector<std::string>& texts, std::vector<int>& progress) {
-  return [&dialog, &texts, &progress] {
-    struct Sink {
-      std::vector<std::string>* texts;
-      std::vector<int>* progress;
-    };
-    auto changed = +[](GtkEditable* entry, gpointer data) {
-      const std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
-      const auto* sink = static_cast<Sink*>(data);
-      if (text.ends_with(" bytes Sent") && text[0] != '-') {
-        sink->progress->push_back(std::stoi(text));
-      } else {
-        sink->texts->push_back(text);
-      }
+// Every text the status line shows from now on goes to `seen`.
+Step WatchStatus(Dialog& dialog, Seen& seen) {
+  return [&dialog, &seen] {
+    auto changed = +[](GtkEditable* entry, gpointer seen) {
+      static_cast<Seen*>(seen)->Status(gtk_entry_get_text(GTK_ENTRY(entry)));
     };
     GtkWidget* status = Control(dialog, IDC_STATUS);
-    Sink now{&texts, &progress};
-    changed(GTK_EDITABLE(status), &now);
-    g_signal_connect_data(status, "changed", G_CALLBACK(changed), new Sink{&texts, &progress},
-                          [](gpointer sink, GClosure*) { delete static_cast<Sink*>(sink); }, GConnectFlags{});
+    changed(GTK_EDITABLE(status), &seen);
+    g_signal_connect(status, "changed", G_CALLBACK(changed), &seen);
     return true;
   };
 }
@@ -132,7 +106,7 @@ class GtkDialog : public ::testing::Test {
 
 TEST_F(GtkDialog, TheBarCountsInTheRangeTheResetGivesAndStaysInside) {
   ResetDialog dialog;
-  Script script({[&dialog] {
+  Script script("the bar", {[&dialog] {
     GtkEntry* status = GTK_ENTRY(Control(dialog, IDC_STATUS));
     GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
     static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
@@ -148,97 +122,52 @@ TEST_F(GtkDialog, TheBarCountsInTheRangeTheResetGivesAndStaysInside) {
   EXPECT_TRUE(script.done());
 }
 
-// A course of the reset as the window shows it: from the window at rest
-// through RESET to the last status, then EXIT.
-struct Course {
-  const char* name;
-  bool package;
-  simunit::Answer greeting;
-  std::vector<std::string> boxes;  // the message boxes' texts, then "OK"
-  std::vector<std::string> texts;   // the status line's, after the greeting
-  std::string log;
-};
-
-const std::string kOk = "QV5SUCCESS: Successful";
-const char kLocate[] = "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    ";
-const Course kCourses[] = {
-    {"the unit is loaded", true, simunit::Answer::kNormal, {},
-     {"...Attempting to locate the Lodestria...", "...Lodestria Found...", "...Loading Initialized, Please wait...",
-      "-1 bytes Sent", "Lodestria Updated.  Click the EXIT button below."},
-     kLocate + kOk + " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + kOk +
-         "\nApp Load System:: \n    " + kOk + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n"},
-    {"no package", false, simunit::Answer::kNormal, {"The ResetPack file could not be found!!OK"},
-     {"The ResetPack file not found. Please EXIT the program."},
-     "PANTOLINE LOG INITIATED \n ResetPack was NOT found \n PANTOLINE LOG COMPLETE \n"},
-    {"the unit never answers", true, simunit::Answer::kSilent, {},
-     {"...Attempting to locate the Lodestria...", "...Lodestria NOT Found...",
-      " Lodestria not found. Check your connections and try again."},
-     kLocate + std::string("QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - Current Port = NOT FOUND\n"
-                           "PANTOLINE LOG COMPLETE \n")},
-};
-
 TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
-  for (const Course& course : kCourses) {
+  for (const testing::ResetCourse& course : testing::kResetCourses) {
     SCOPED_TRACE(course.name);
     testing::ConfigHome config;
     testing::TempDir work;
     testing::WorkingDir cwd(work.path());
     simunit::Options options;
-    options.greeting = course.greeting;
+    options.greeting = course.unitAnswers ? simunit::Answer::kNormal : simunit::Answer::kSilent;
     simunit::SimUnit unit(options);
     std::string error;
     ASSERT_TRUE(unit.Start(&error) && unit.PlacePortLink(1, "", &error)) << error;
-    std::string package(3000, '\0');
-    for (std::size_t i = 0; i < package.size(); ++i) {
-      package[i] = static_cast<char>(i * 131 + 17);
-    }
     if (course.package) {
-      testing::WriteFile("ResetPack.qv5", package);
+      testing::WriteFile("ResetPack.qv5", testing::CoursePackage());
     }
 
     ResetDialog dialog;
-    std::vector<std::string> texts;
-    std::vector<int> progress;
-    std::vector<std::string> boxes;
-    Script script({WatchStatus(dialog, texts, progress),
+    Seen seen;
+    Script script(course.name,
+                  {WatchStatus(dialog, seen),
                    [&dialog] {
                      GtkTreeModel* ports = gtk_combo_box_get_model(GTK_COMBO_BOX(Control(dialog, IDC_PORTS)));
                      EXPECT_EQ(gtk_tree_model_iter_n_children(ports, nullptr), 19);
                      EXPECT_TRUE(Focused(dialog, IDOK));
-                     EXPECT_TRUE(gtk_widget_has_default(Control(dialog, IDOK)));
-                     EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 0)), "_Close");
-                     EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 2)), "_About Pantoline...");
                      gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
                      return true;
                    },
                    [&] {
                      if (GtkWindow* box = FindWindow("")) {
-                       boxes.push_back(Labels(GTK_WIDGET(box)));
+                       seen.boxes.push_back(Labels(GTK_WIDGET(box)));
                        gtk_window_close(box);
                      }
-                     return texts.back() == course.texts.back();
+                     return Shown(course, seen);
                    },
-                   [&dialog] {
+                   [&] {
                      EXPECT_TRUE(Focused(dialog, IDCANCEL));
+                     ExpectShown(course, seen, "OK");
                      gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
                      return true;
                    }});
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-
-    std::vector<std::string> expected{ResetDialog::kGreeting};
-    expected.insert(expected.end(), course.texts.begin(), course.texts.end());
-    EXPECT_EQ(texts, expected);
-    EXPECT_EQ(boxes, course.boxes);
     EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"), course.log);
-    if (course.package && course.greeting == simunit::Answer::kNormal) {
+    if (course.package && course.unitAnswers) {
       simunit::Transfer received;
       ASSERT_TRUE(unit.WaitForTransfers(1, 1000, &received));
-      package += '\x1a';
-      package.resize(24 * 128, '\0');
-      EXPECT_EQ(std::string(received.data.begin(), received.data.end()), package);
-      // Progress may be coalesced, never reordered.
-      EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+      EXPECT_EQ(std::string(received.data.begin(), received.data.end()), testing::ReceivedPackage());
     }
   }
 }
@@ -303,11 +232,10 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
     SCOPED_TRACE(closing.how);
     ScriptedResetDialog dialog;
     dialog.fileError = closing.fileError;
-    std::vector<std::string> texts;
-    std::vector<int> progress;
+    Seen seen;
     int ticks = 0;
-    Script script({
-        WatchStatus(dialog, texts, progress),
+    Script script(closing.how, {
+        WatchStatus(dialog, seen),
         [&dialog] {
           gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
           return true;
@@ -373,13 +301,15 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
     });
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-    EXPECT_EQ(texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
-    EXPECT_EQ(progress.back(), 128 * 1000);
+    EXPECT_EQ(seen.texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
+    EXPECT_EQ(seen.progress.back(), 128 * 1000);
   }
 }
 
 }  // namespace
 }  // namespace pantoline::ui
+
+int pantoline::testing::RunOnHost(const std::string& command) { return std::system(command.c_str()); }
 
 // Under AddressSanitizer: fontconfig, which GTK loads, keeps its caches for
 // the life of the process and never frees them. Only this program's leak

@@ -1,0 +1,284 @@
+// The Windows program's main dialog inside the test process, under Wine,
+// on its thread's modal loops driven by a thread timer: every course of a
+// reset against the simulated unit (a Linux program, started through the
+// host's shell as COM1 of the prefix), then what the reset uses of the
+// window. The tests run as the application's start-up work, the way the
+// program's dialog runs.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "reset/file_error.h"
+#include "tests/support/dialog_courses.h"
+#include "ui/application.h"
+#include "ui/reset_dialog.h"
+#include "ui/resource_ids.h"
+// After the program's headers: the Windows headers define IDOK and friends
+// as macros.
+#include "ui/win32/win32.h"
+
+// Wine starts a Linux program but gives no exit status of it: the shell
+// leaves the status in a file, which is awaited for a minute.
+int pantoline::testing::RunOnHost(const std::string& command) {
+  DeleteFileA("host.rc");
+  std::string line = "/bin/sh -c \"";
+  for (const char c : command + "; echo $? >host.rc") {
+    line += c == '"' ? std::string("\\\"") : std::string(1, c);
+  }
+  line += '"';
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  for (int i = 0; i < 1200 && GetFileAttributesA("host.rc") == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(50);
+  }
+  const std::string status = ReadFile("host.rc");
+  return status.empty() ? -1 : std::stoi(status);
+}
+
+namespace pantoline::ui {
+namespace {
+
+using testing::Seen;
+using testing::Step;
+
+// A script run from a thread timer every 20 ms, also inside the modal loop
+// of a message box.
+class Script : public testing::Script {
+ public:
+  Script(std::string name, std::vector<Step> steps, std::function<void()> stalled = {})
+      : testing::Script(std::move(name), std::move(steps), std::move(stalled)) {
+    current_ = this;
+    timer_ = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+      if (current_ != nullptr) current_->Tick();
+    });
+  }
+  ~Script() {
+    KillTimer(nullptr, timer_);
+    current_ = nullptr;
+  }
+
+ private:
+  static inline Script* current_ = nullptr;
+  UINT_PTR timer_;
+};
+
+// The simulated unit on COM1, answering the greeting or not; with --once
+// it ends after one transfer, which it writes to received.bin. It is ended
+// after five minutes at the latest, should the test itself be ended.
+std::string StartUnit(bool answers) {
+  return std::string("( timeout 300 \"$PANTOLINE_SIMUNIT\" --wine-prefix \"$WINEPREFIX\" --wine-port 1 --once") +
+         " --output received.bin --greeting " + (answers ? "normal" : "silent") +
+         " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
+         " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
+}
+// Gives a unit a second to end by itself, then ends it.
+constexpr char kStopUnit[] =
+    "if [ -e unit.pid ]; then for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
+    " kill $(cat unit.pid) 2>/dev/null; until [ -e unit.rc ]; do sleep 0.05; done; fi";
+
+constexpr char kTitle[] = "Lodestria - Reset Lodestria";
+
+// The visible dialog-class window of this thread titled `title`.
+HWND FindDialog(const std::string& title) {
+  std::pair<const std::string*, HWND> search{&title, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM parameter) -> BOOL {
+        auto* search = reinterpret_cast<std::pair<const std::string*, HWND>*>(parameter);
+        char text[256] = {};
+        char kind[64] = {};
+        GetWindowTextA(window, text, sizeof text);
+        GetClassNameA(window, kind, sizeof kind);
+        if (IsWindowVisible(window) && *search->first == text && std::string(kind) == "#32770") {
+          search->second = window;
+        }
+        return search->second == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+std::string TextOf(HWND window) {
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+void Post(HWND window, int command) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0); }
+
+// Every text the status line is given from now on goes to `seen`.
+Seen* watched = nullptr;
+WNDPROC editProcedure = nullptr;
+void WatchStatus(HWND status, Seen& seen) {
+  watched = &seen;
+  seen.Status(TextOf(status));
+  editProcedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+      status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT message, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (message == WM_SETTEXT) watched->Status(reinterpret_cast<const char*>(lp));
+        return CallWindowProcA(editProcedure, w, message, wp, lp);
+      })));
+}
+
+// How a course ends the dialog, one each.
+void (*const kClosings[])(HWND) = {
+    [](HWND dialog) { Post(dialog, IDCANCEL); },                                         // EXIT
+    [](HWND) { PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0); },                    // Escape
+    [](HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); },                // Close
+};
+
+TEST(Win32Dialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
+  const std::string caption = "win32_dialog_tests";  // the executable's name
+  int index = 0;
+  for (const testing::ResetCourse& course : testing::kResetCourses) {
+    SCOPED_TRACE(course.name);
+    testing::TempDir work;
+    testing::WorkingDir cwd(work.path());
+    if (course.package) {
+      testing::WriteFile("ResetPack.qv5", testing::CoursePackage());
+      ASSERT_EQ(testing::RunOnHost(StartUnit(course.unitAnswers)), 0) << testing::ReadFile("unit.err");
+    }
+    ResetDialog dialog;
+    HWND window = nullptr;
+    auto item = [&window](int id) { return GetDlgItem(window, id); };
+    Seen seen;
+    const auto close = kClosings[index++];
+    Script script(
+        course.name,
+        {[&] {
+           if ((window = FindDialog(kTitle)) == nullptr) return false;
+           WatchStatus(item(IDC_STATUS), seen);
+           EXPECT_EQ(GetFocus(), item(IDOK));
+           Post(window, IDOK);
+           return true;
+         },
+         [&] {
+           if (HWND box = FindDialog(caption)) {
+             seen.boxes.push_back(TextOf(GetDlgItem(box, 0xFFFF)));
+             Post(box, IDOK);
+           }
+           return Shown(course, seen);
+         },
+         // About, from the system menu, works after a run as before it.
+         [&] {
+           if (FindDialog(caption) != nullptr) return false;
+           EXPECT_EQ(GetFocus(), item(IDCANCEL));
+           ExpectShown(course, seen, "");
+           if (course.package) {
+             // The bar's range is the package in units of 1028 bytes; the
+             // end of a transfer (-1) leaves it at 0.
+             EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 2);
+             EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+           }
+           PostMessageA(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+           return true;
+         },
+         [&] {
+           HWND about = FindDialog("About Pantoline");
+           if (about != nullptr) Post(about, IDOK);
+           return about != nullptr;
+         },
+         [&] {
+           if (FindDialog("About Pantoline") != nullptr) return false;
+           close(window);
+           return true;
+         }},
+        [] { testing::RunOnHost(kStopUnit); });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(script.done());
+    EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"), course.log);
+    if (course.package) {
+      testing::RunOnHost(kStopUnit);
+      EXPECT_EQ(testing::ReadFile("received.bin"), course.unitAnswers ? testing::ReceivedPackage() : "");
+    }
+  }
+}
+
+// The main dialog whose RESET fails the way a full disk makes the reset
+// fail.
+class FailingResetDialog : public ResetDialog {
+ protected:
+  void OnOK() override { throw FileError(FileError::Cause::kDiskFull, "C:\\logs\\ResetSystemLog.doc"); }
+};
+
+COLORREF StatusColor(HWND dialog, UINT message, HWND control, COLORREF (*color)(HDC)) {
+  const HDC dc = CreateCompatibleDC(nullptr);
+  SendMessageA(dialog, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+  const COLORREF result = color(dc);
+  DeleteDC(dc);
+  return result;
+}
+
+TEST(Win32Dialog, TheStatusLineTheBarAndTheStopBoxForAFileError) {
+  const std::string caption = "win32_dialog_tests";  // the executable's name
+  FailingResetDialog dialog;
+  HWND window = nullptr;
+  auto item = [&window](int id) { return GetDlgItem(window, id); };
+  Script script(
+      "the window's parts",
+      {[&] {
+         if ((window = FindDialog(kTitle)) == nullptr) return false;
+         // Only the status line is red on light yellow.
+         EXPECT_EQ(StatusColor(window, WM_CTLCOLORSTATIC, item(IDC_STATUS), GetTextColor), RGB(255, 0, 0));
+         EXPECT_EQ(StatusColor(window, WM_CTLCOLORSTATIC, item(IDC_STATUS), GetBkColor), RGB(255, 255, 100));
+         EXPECT_EQ(StatusColor(window, WM_CTLCOLORBTN, item(IDOK), GetTextColor), GetSysColor(COLOR_WINDOWTEXT));
+         // Progress of the reset's own link only, painted at once.
+         static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
+         ResetDialog::OnProgress(&dialog, 1028 * 3, 1);
+         ResetDialog::OnProgress(&dialog, 1027, 2);
+         EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 3);
+         EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 4);
+         EXPECT_EQ(TextOf(item(IDC_STATUS)), "3084 bytes Sent");
+         EXPECT_FALSE(GetUpdateRect(item(IDC_STATUS), nullptr, FALSE));
+         Post(window, IDOK);
+         return true;
+       },
+       [&] {
+         const HWND box = FindDialog(caption);
+         if (box == nullptr) return false;
+         EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), "The disk is full.\nC:\\logs\\ResetSystemLog.doc");
+         HICON icon = nullptr;  // wherever the platform puts it
+         for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+           if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+             icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+           }
+         }
+         EXPECT_EQ(icon, LoadIconA(nullptr, IDI_HAND));
+         Post(box, IDOK);
+         return true;
+       },
+       [&] {
+         if (FindDialog(caption) != nullptr) return false;
+         Post(window, IDCANCEL);
+         return true;
+       }});
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_TRUE(script.done());
+}
+
+// The tests run as the application's start-up work, after the toolkit's
+// own start-up (the common controls, the application's name).
+class TestApplication : public Application {
+ public:
+  int result = 1;
+  bool InitInstance() override {
+    result = RUN_ALL_TESTS();
+    return false;
+  }
+};
+
+}  // namespace
+}  // namespace pantoline::ui
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  pantoline::ui::TestApplication application;
+  application.Run(argc, argv);
+  return application.result;
+}
