@@ -1,13 +1,10 @@
 // The Windows program's main dialog inside the test process, under Wine,
-// on its thread's modal loops driven by a thread timer: every course of a
-// reset against the simulated unit (a Linux program, started through the
-// host's shell as COM1 of the prefix), then what the reset uses of the
-// window. The tests run as the application's start-up work, the way the
-// program's dialog runs.
+// driven by a thread timer in its modal loops: every course of a reset
+// against the simulated unit (a Linux program, started through the host's
+// shell as COM1 of the prefix), and the stop box for a file error.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "reset/file_error.h"
 #include "tests/support/dialog_courses.h"
@@ -23,7 +20,7 @@
 int pantoline::testing::RunOnHost(const std::string& command) {
   DeleteFileA("host.rc");
   std::string line = "/bin/sh -c \"";
-  for (const char c : command + "; echo $? >host.rc") {
+  for (const char c : command + "; echo $? >host.new; mv host.new host.rc") {
     line += c == '"' ? std::string("\\\"") : std::string(1, c);
   }
   line += '"';
@@ -85,25 +82,8 @@ constexpr char kStopUnit[] =
 
 constexpr char kTitle[] = "Lodestria - Reset Lodestria";
 
-// The visible dialog-class window of this thread titled `title`.
-HWND FindDialog(const std::string& title) {
-  std::pair<const std::string*, HWND> search{&title, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM parameter) -> BOOL {
-        auto* search = reinterpret_cast<std::pair<const std::string*, HWND>*>(parameter);
-        char text[256] = {};
-        char kind[64] = {};
-        GetWindowTextA(window, text, sizeof text);
-        GetClassNameA(window, kind, sizeof kind);
-        if (IsWindowVisible(window) && *search->first == text && std::string(kind) == "#32770") {
-          search->second = window;
-        }
-        return search->second == nullptr;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.second;
-}
+// The open dialog titled `title` (message boxes are dialogs too), or null.
+HWND FindDialog(const std::string& title) { return FindWindowA("#32770", title.c_str()); }
 
 std::string TextOf(HWND window) {
   char text[512] = {};
@@ -124,6 +104,16 @@ void WatchStatus(HWND status, Seen& seen) {
         if (message == WM_SETTEXT) watched->Status(reinterpret_cast<const char*>(lp));
         return CallWindowProcA(editProcedure, w, message, wp, lp);
       })));
+}
+
+// The colour `color` reads from a device context after the dialog's
+// control-colour message for `control`.
+COLORREF StatusColor(HWND dialog, HWND control, COLORREF (*color)(HDC)) {
+  const HDC dc = CreateCompatibleDC(nullptr);
+  SendMessageA(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+  const COLORREF result = color(dc);
+  DeleteDC(dc);
+  return result;
 }
 
 // How a course ends the dialog, one each.
@@ -170,12 +160,20 @@ TEST(Win32Dialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
            if (FindDialog(caption) != nullptr) return false;
            EXPECT_EQ(GetFocus(), item(IDCANCEL));
            ExpectShown(course, seen, "");
-           if (course.package) {
-             // The bar's range is the package in units of 1028 bytes; the
-             // end of a transfer (-1) leaves it at 0.
-             EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 2);
-             EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
-           }
+           // The bar's range is the package in units of 1028 bytes; the end
+           // of a transfer (-1) leaves it at 0.
+           EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), course.package ? 2 : 100);
+           EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+           // Progress of the reset's own link only, painted at once.
+           ResetDialog::OnProgress(&dialog, 1028 * 3, 1);
+           ResetDialog::OnProgress(&dialog, 1027, 2);
+           EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETPOS, 0, 0), course.package ? 2 : 3);
+           EXPECT_EQ(TextOf(item(IDC_STATUS)), "3084 bytes Sent");
+           EXPECT_FALSE(GetUpdateRect(item(IDC_STATUS), nullptr, FALSE));
+           // Only the status line is red on light yellow.
+           EXPECT_EQ(StatusColor(window, item(IDC_STATUS), GetTextColor), RGB(255, 0, 0));
+           EXPECT_EQ(StatusColor(window, item(IDC_STATUS), GetBkColor), RGB(255, 255, 100));
+           EXPECT_EQ(StatusColor(window, item(IDC_INSTRUCTIONS), GetTextColor), GetSysColor(COLOR_WINDOWTEXT));
            PostMessageA(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
            return true;
          },
@@ -207,35 +205,14 @@ class FailingResetDialog : public ResetDialog {
   void OnOK() override { throw FileError(FileError::Cause::kDiskFull, "C:\\logs\\ResetSystemLog.doc"); }
 };
 
-COLORREF StatusColor(HWND dialog, UINT message, HWND control, COLORREF (*color)(HDC)) {
-  const HDC dc = CreateCompatibleDC(nullptr);
-  SendMessageA(dialog, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
-  const COLORREF result = color(dc);
-  DeleteDC(dc);
-  return result;
-}
-
-TEST(Win32Dialog, TheStatusLineTheBarAndTheStopBoxForAFileError) {
+TEST(Win32Dialog, AFileErrorOfACommandOpensAStopBox) {
   const std::string caption = "win32_dialog_tests";  // the executable's name
   FailingResetDialog dialog;
   HWND window = nullptr;
-  auto item = [&window](int id) { return GetDlgItem(window, id); };
   Script script(
-      "the window's parts",
+      "a file error",
       {[&] {
          if ((window = FindDialog(kTitle)) == nullptr) return false;
-         // Only the status line is red on light yellow.
-         EXPECT_EQ(StatusColor(window, WM_CTLCOLORSTATIC, item(IDC_STATUS), GetTextColor), RGB(255, 0, 0));
-         EXPECT_EQ(StatusColor(window, WM_CTLCOLORSTATIC, item(IDC_STATUS), GetBkColor), RGB(255, 255, 100));
-         EXPECT_EQ(StatusColor(window, WM_CTLCOLORBTN, item(IDOK), GetTextColor), GetSysColor(COLOR_WINDOWTEXT));
-         // Progress of the reset's own link only, painted at once.
-         static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
-         ResetDialog::OnProgress(&dialog, 1028 * 3, 1);
-         ResetDialog::OnProgress(&dialog, 1027, 2);
-         EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 3);
-         EXPECT_EQ(SendMessageA(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 4);
-         EXPECT_EQ(TextOf(item(IDC_STATUS)), "3084 bytes Sent");
-         EXPECT_FALSE(GetUpdateRect(item(IDC_STATUS), nullptr, FALSE));
          Post(window, IDOK);
          return true;
        },
@@ -245,9 +222,7 @@ TEST(Win32Dialog, TheStatusLineTheBarAndTheStopBoxForAFileError) {
          EXPECT_EQ(TextOf(GetDlgItem(box, 0xFFFF)), "The disk is full.\nC:\\logs\\ResetSystemLog.doc");
          HICON icon = nullptr;  // wherever the platform puts it
          for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-           if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-             icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
-           }
+           if (!icon) icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
          }
          EXPECT_EQ(icon, LoadIconA(nullptr, IDI_HAND));
          Post(box, IDOK);
