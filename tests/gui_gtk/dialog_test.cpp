@@ -22,23 +22,9 @@ namespace pantoline::ui {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Script;
 using testing::Seen;
 using testing::Step;
-
-// A script run from the main loop every 10 ms.
-class Script : public testing::Script {
- public:
-  Script(std::string name, std::vector<Step> steps) : testing::Script(std::move(name), std::move(steps)) {
-    source_ = g_timeout_add(10, [](gpointer self) -> gboolean {
-      static_cast<Script*>(self)->Tick();
-      return G_SOURCE_CONTINUE;
-    }, this);
-  }
-  ~Script() { g_source_remove(source_); }
-
- private:
-  guint source_;
-};
 
 GtkWidget* Control(Dialog& dialog, int id) { return dialog.window()->Control(id); }
 
@@ -282,7 +268,16 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
 }  // namespace
 }  // namespace pantoline::ui
 
-int pantoline::testing::RunOnHost(const std::string& command) { return std::system(command.c_str()); }
+namespace pantoline::testing {
+int RunOnHost(const std::string& command) { return std::system(command.c_str()); }
+std::uintptr_t StartTimer(Script* script) {
+  return g_timeout_add(10, [](gpointer script) -> gboolean {
+    static_cast<Script*>(script)->Tick();
+    return G_SOURCE_CONTINUE;
+  }, script);
+}
+void StopTimer(std::uintptr_t timer) { g_source_remove(static_cast<guint>(timer)); }
+}  // namespace pantoline::testing
 
 // Under AddressSanitizer: fontconfig, which GTK loads, keeps its caches for
 // the life of the process and never frees them. Only this program's leak

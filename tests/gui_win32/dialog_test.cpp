@@ -39,32 +39,19 @@ int pantoline::testing::RunOnHost(const std::string& command) {
   return status.empty() ? -1 : std::stoi(status);
 }
 
+// A thread timer, which also ticks inside the modal loop of a message box.
+static pantoline::testing::Script* ticking = nullptr;
+std::uintptr_t pantoline::testing::StartTimer(Script* script) {
+  ticking = script;
+  return SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { ticking->Tick(); });
+}
+void pantoline::testing::StopTimer(std::uintptr_t timer) { KillTimer(nullptr, timer); }
+
 namespace pantoline::ui {
 namespace {
 
+using testing::Script;
 using testing::Seen;
-using testing::Step;
-
-// A script run from a thread timer every 20 ms, also inside the modal loop
-// of a message box.
-class Script : public testing::Script {
- public:
-  Script(std::string name, std::vector<Step> steps, std::function<void()> stalled = {})
-      : testing::Script(std::move(name), std::move(steps), std::move(stalled)) {
-    current_ = this;
-    timer_ = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
-      if (current_ != nullptr) current_->Tick();
-    });
-  }
-  ~Script() {
-    KillTimer(nullptr, timer_);
-    current_ = nullptr;
-  }
-
- private:
-  static inline Script* current_ = nullptr;
-  UINT_PTR timer_;
-};
 
 // The simulated unit on COM1, answering the greeting or not; with --once
 // it ends after one transfer, which it writes to received.bin. It is ended

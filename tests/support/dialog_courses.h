@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -19,9 +20,13 @@
 
 namespace pantoline::testing {
 
-// Runs `command` with the host's shell in the working folder and returns
-// its exit status once it has ended. Each dialog test has its own.
+class Script;
+// What each dialog test gives of its desktop: `command` run with the
+// host's shell in the working folder, returning its exit status once it has
+// ended; and a timer that ticks `script` from the thread's message loop.
 int RunOnHost(const std::string& command);
+std::uintptr_t StartTimer(Script* script);
+void StopTimer(std::uintptr_t timer);
 
 // A screenshot of the whole display as <PANTOLINE_ARTEFACTS>/<name>.png.
 inline void KeepScreenshot(std::string name) {
@@ -45,7 +50,8 @@ using Step = std::function<bool()>;
 class Script {
  public:
   Script(std::string name, std::vector<Step> steps, std::function<void()> stalled = {})
-      : name_(std::move(name)), steps_(std::move(steps)), stalled_(std::move(stalled)) {}
+      : name_(std::move(name)), steps_(std::move(steps)), stalled_(std::move(stalled)), timer_(StartTimer(this)) {}
+  ~Script() { StopTimer(timer_); }
   bool done() const { return next_ == steps_.size(); }
 
   void Tick() {
@@ -65,6 +71,7 @@ class Script {
   std::string name_;
   std::vector<Step> steps_;
   std::function<void()> stalled_;
+  std::uintptr_t timer_;
   std::size_t next_ = 0;
   std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
 };
@@ -81,11 +88,8 @@ struct Seen {
   std::vector<std::string> boxes;
 
   void Status(const std::string& text) {
-    if (text.ends_with(" bytes Sent") && text[0] != '-') {
-      progress.push_back(std::stoi(text));
-    } else {
-      texts.push_back(text);
-    }
+    if (text.ends_with(" bytes Sent") && text[0] != '-') progress.push_back(std::stoi(text));
+    else texts.push_back(text);
   }
 };
 
