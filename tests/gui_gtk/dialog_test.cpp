@@ -13,7 +13,6 @@
 #include "reset/file_error.h"
 #include "tests/support/config_home_posix.h"
 #include "tests/support/dialog_courses.h"
-#include "tools/simunit/sim_unit.h"
 #include "ui/gtk/toolkit.h"
 #include "ui/reset_dialog.h"
 #include "ui/resource_ids.h"
@@ -82,20 +81,8 @@ class GtkDialog : public ::testing::Test {
 };
 
 TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
-  for (const testing::ResetCourse& course : testing::kResetCourses) {
-    SCOPED_TRACE(course.name);
-    testing::ConfigHome config;
-    testing::TempDir work;
-    testing::WorkingDir cwd(work.path());
-    simunit::Options options;
-    options.greeting = course.unitAnswers ? simunit::Answer::kNormal : simunit::Answer::kSilent;
-    simunit::SimUnit unit(options);
-    std::string error;
-    ASSERT_TRUE(unit.Start(&error) && unit.PlacePortLink(1, "", &error)) << error;
-    if (course.package) {
-      testing::WriteFile("ResetPack.qv5", testing::CoursePackage());
-    }
-
+  testing::ConfigHome config;  // where the unit's port goes
+  testing::RunCourses("--port 1", [](const testing::ResetCourse& course) {
     ResetDialog dialog;
     Seen seen;
     Script script(course.name,
@@ -128,13 +115,7 @@ TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
                    }});
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-    EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"), course.log);
-    if (course.package && course.unitAnswers) {
-      simunit::Transfer received;
-      ASSERT_TRUE(unit.WaitForTransfers(1, 1000, &received));
-      EXPECT_EQ(std::string(received.data.begin(), received.data.end()), testing::ReceivedPackage());
-    }
-  }
+  });
 }
 
 // The main dialog with a reset of the test's own: a status, a message box,

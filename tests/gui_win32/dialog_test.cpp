@@ -53,20 +53,6 @@ namespace {
 using testing::Script;
 using testing::Seen;
 
-// The simulated unit on COM1, answering the greeting or not; with --once
-// it ends after one transfer, which it writes to received.bin. It is ended
-// after five minutes at the latest, should the test itself be ended.
-std::string StartUnit(bool answers) {
-  return std::string("( timeout 300 \"$PANTOLINE_SIMUNIT\" --wine-prefix \"$WINEPREFIX\" --wine-port 1 --once") +
-         " --output received.bin --greeting " + (answers ? "normal" : "silent") +
-         " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
-         " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
-}
-// Gives a unit a second to end by itself, then ends it.
-constexpr char kStopUnit[] =
-    "if [ -e unit.pid ]; then for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
-    " kill $(cat unit.pid) 2>/dev/null; until [ -e unit.rc ]; do sleep 0.05; done; fi";
-
 constexpr char kTitle[] = "Lodestria - Reset Lodestria";
 
 // The open dialog titled `title` (message boxes are dialogs too), or null.
@@ -113,14 +99,7 @@ void (*const kClosings[])(HWND) = {
 TEST(Win32Dialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
   const std::string caption = "win32_dialog_tests";  // the executable's name
   int index = 0;
-  for (const testing::ResetCourse& course : testing::kResetCourses) {
-    SCOPED_TRACE(course.name);
-    testing::TempDir work;
-    testing::WorkingDir cwd(work.path());
-    if (course.package) {
-      testing::WriteFile("ResetPack.qv5", testing::CoursePackage());
-      ASSERT_EQ(testing::RunOnHost(StartUnit(course.unitAnswers)), 0) << testing::ReadFile("unit.err");
-    }
+  testing::RunCourses("--wine-prefix \"$WINEPREFIX\" --wine-port 1", [&](const testing::ResetCourse& course) {
     ResetDialog dialog;
     HWND window = nullptr;
     auto item = [&window](int id) { return GetDlgItem(window, id); };
@@ -173,16 +152,10 @@ TEST(Win32Dialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
            if (FindDialog("About Pantoline") != nullptr) return false;
            close(window);
            return true;
-         }},
-        [] { testing::RunOnHost(kStopUnit); });
+         }});
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-    EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"), course.log);
-    if (course.package) {
-      testing::RunOnHost(kStopUnit);
-      EXPECT_EQ(testing::ReadFile("received.bin"), course.unitAnswers ? testing::ReceivedPackage() : "");
-    }
-  }
+  });
 }
 
 // The main dialog whose RESET fails the way a full disk makes the reset

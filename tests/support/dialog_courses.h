@@ -39,18 +39,33 @@ inline void KeepScreenshot(std::string name) {
   }
 }
 
+// The simulated unit (PANTOLINE_SIMUNIT) in the background, its port
+// placed by `place`, answering the greeting or not. With --once it ends
+// after one transfer, which it writes to received.bin; it is ended after
+// five minutes at the latest, should the test itself be ended.
+inline std::string StartUnit(const std::string& place, bool answers) {
+  return "( timeout 300 \"$PANTOLINE_SIMUNIT\" " + place + " --once --output received.bin --greeting " +
+         (answers ? "normal" : "silent") +
+         " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
+         " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
+}
+// Gives a unit a second to end by itself, then ends it.
+inline constexpr char kStopUnit[] =
+    "if [ -e unit.pid ]; then for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
+    " kill $(cat unit.pid) 2>/dev/null; until [ -e unit.rc ]; do sleep 0.05; done; fi";
+
 using Step = std::function<bool()>;
 
 // Steps run one after another from the desktop's timer while a dialog
 // runs; a step that returns false is tried again at the next Tick. A step
 // that does not come to pass within a minute, or a dialog that does not end
 // within a minute of the last step, fails the test `name`: the screen is
-// kept, `stalled` runs and the program ends, since a modal loop may wait
+// kept, the unit stopped and the program ends, since a modal loop may wait
 // for a window that nobody closes.
 class Script {
  public:
-  Script(std::string name, std::vector<Step> steps, std::function<void()> stalled = {})
-      : name_(std::move(name)), steps_(std::move(steps)), stalled_(std::move(stalled)), timer_(StartTimer(this)) {}
+  Script(std::string name, std::vector<Step> steps)
+      : name_(std::move(name)), steps_(std::move(steps)), timer_(StartTimer(this)) {}
   ~Script() { StopTimer(timer_); }
   bool done() const { return next_ == steps_.size(); }
 
@@ -61,7 +76,7 @@ class Script {
       ADD_FAILURE() << name_ << ": "
                     << (done() ? "the dialog did not end" : "step " + std::to_string(next_) + " never came to pass");
       KeepScreenshot(name_);
-      if (stalled_) stalled_();
+      RunOnHost(kStopUnit);
       std::fflush(stdout);
       std::_Exit(1);
     }
@@ -70,7 +85,6 @@ class Script {
  private:
   std::string name_;
   std::vector<Step> steps_;
-  std::function<void()> stalled_;
   std::uintptr_t timer_;
   std::size_t next_ = 0;
   std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
@@ -157,6 +171,24 @@ inline void ExpectShown(const ResetCourse& course, const Seen& seen, const std::
   // Progress may be coalesced, never reordered.
   EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
   if (Failures() > seen.failuresBefore) KeepScreenshot(course.name);
+}
+
+// Every course, each in a working folder of its own with a unit whose port
+// `place` places; `run` takes the dialog through the course.
+inline void RunCourses(const std::string& place, const std::function<void(const ResetCourse&)>& run) {
+  for (const ResetCourse& course : kResetCourses) {
+    SCOPED_TRACE(course.name);
+    TempDir work;
+    WorkingDir cwd(work.path());
+    if (course.package) {
+      WriteFile("ResetPack.qv5", CoursePackage());
+      ASSERT_EQ(RunOnHost(StartUnit(place, course.unitAnswers)), 0) << ReadFile("unit.err");
+    }
+    run(course);
+    EXPECT_EQ(ReadFile("ResetSystemLog.doc"), course.log);
+    RunOnHost(kStopUnit);
+    EXPECT_EQ(ReadFile("received.bin"), course.package && course.unitAnswers ? ReceivedPackage() : "");
+  }
 }
 
 }  // namespace pantoline::testing
