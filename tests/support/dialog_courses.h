@@ -49,9 +49,11 @@ inline std::string StartUnit(const std::string& place, bool answers) {
          " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
          " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
 }
-// Gives a unit a second to end by itself, then ends it.
+// Ends the unit: one that has written its transfer gets a second to end by
+// itself.
 inline constexpr char kStopUnit[] =
-    "if [ -e unit.pid ]; then for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
+    "if [ -e unit.pid ]; then"
+    " [ -e received.bin ] && for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
     " kill $(cat unit.pid) 2>/dev/null; until [ -e unit.rc ]; do sleep 0.05; done; fi";
 
 using Step = std::function<bool()>;
