@@ -1,23 +1,18 @@
 // The Linux program's main dialog, built and driven inside the test
 // process from its own main loop, on the display GDK_BACKEND names (CTest
-// runs it on X11 and on Wayland): its state at start, every course of a
-// reset against the simulated unit, and the rules of a reset running
-// beside the window.
+// runs it on X11 and on Wayland): every course of a reset against the
+// simulated unit, and the rules of a reset running beside the window.
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "reset/file_error.h"
 #include "tests/support/config_home_posix.h"
-#include "tests/support/temp_dir.h"
-#include "tools/simunit/sim_unit.h"
+#include "tests/support/dialog_courses.h"
 #include "ui/gtk/toolkit.h"
 #include "ui/reset_dialog.h"
 #include "ui/resource_ids.h"
@@ -26,33 +21,9 @@ namespace pantoline::ui {
 namespace {
 
 using namespace std::chrono_literals;
-using Step = std::function<bool()>;
-
-// Steps run one after another from the main loop while a dialog runs; a
-// step that returns false is tried again 10 ms later.
-class Script {
- public:
-  explicit Script(std::vector<Step> steps) : steps_(std::move(steps)) { g_timeout_add(10, &Tick, this); }
-  bool done() const { return next_ == steps_.size(); }
-
- private:
-  static gboolean Tick(gpointer self) {
-    auto& s = *static_cast<Script*>(self);
-    while (!s.done() && s.steps_[s.next_]()) {
-      ++s.next_;
-      s.since_ = std::chrono::steady_clock::now();
-    }
-    if (!s.done() && std::chrono::steady_clock::now() - s.since_ > 60s) {
-      ADD_FAILURE() << "step " << s.next_ << " never came to pass";
-      std::_Exit(1);  // a worker may wait for a box that nobody closes
-    }
-    return s.done() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
-  }
-
-  std::vector<Step> steps_;
-  std::size_t next_ = 0;
-  std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
-};
+using testing::Script;
+using testing::Seen;
+using testing::Step;
 
 GtkWidget* Control(Dialog& dialog, int id) { return dialog.window()->Control(id); }
 
@@ -91,36 +62,15 @@ std::string Labels(GtkWidget* widget) {
   return text;
 }
 
-// The window menu's item `index`: Close, a separator, About.
-GtkMenuItem* MenuItem(Dialog& dialog, int index) {
-  GList* items = gtk_container_get_children(GTK_CONTAINER(dialog.window()->menu));
-  auto* item = GTK_MENU_ITEM(g_list_nth_data(items, index));
-  g_list_free(items);
-  return item;
-}
-
-// Every text the status line shows from now on, in order; progress texts
-// ("<n> bytes Sent", n >= 0) go to `progress` instead.
-Step WatchStatus(Dialog& dialog, std::vector<std::string>& texts, std::vector<int>& progress) {
-  return [&dialog, &texts, &progress] {
-    struct Sink {
-      std::vector<std::string>* texts;
-      std::vector<int>* progress;
-    };
-    auto changed = +[](GtkEditable* entry, gpointer data) {
-      const std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
-      const auto* sink = static_cast<Sink*>(data);
-      if (text.ends_with(" bytes Sent") && text[0] != '-') {
-        sink->progress->push_back(std::stoi(text));
-      } else {
-        sink->texts->push_back(text);
-      }
+// Every text the status line shows from now on goes to `seen`.
+Step WatchStatus(Dialog& dialog, Seen& seen) {
+  return [&dialog, &seen] {
+    auto changed = +[](GtkEditable* entry, gpointer seen) {
+      static_cast<Seen*>(seen)->Status(gtk_entry_get_text(GTK_ENTRY(entry)));
     };
     GtkWidget* status = Control(dialog, IDC_STATUS);
-    Sink now{&texts, &progress};
-    changed(GTK_EDITABLE(status), &now);
-    g_signal_connect_data(status, "changed", G_CALLBACK(changed), new Sink{&texts, &progress},
-                          [](gpointer sink, GClosure*) { delete static_cast<Sink*>(sink); }, GConnectFlags{});
+    changed(GTK_EDITABLE(status), &seen);
+    g_signal_connect(status, "changed", G_CALLBACK(changed), &seen);
     return true;
   };
 }
@@ -130,117 +80,42 @@ class GtkDialog : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh"; }
 };
 
-TEST_F(GtkDialog, TheBarCountsInTheRangeTheResetGivesAndStaysInside) {
-  ResetDialog dialog;
-  Script script({[&dialog] {
-    GtkEntry* status = GTK_ENTRY(Control(dialog, IDC_STATUS));
-    GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
-    static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
-    dialog.ShowProgress(1028 * 3);
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
-    EXPECT_STREQ(gtk_entry_get_text(status), "3084 bytes Sent");
-    static_cast<ResetDisplay&>(dialog).SetProgressRange(2);
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
-    dialog.EndDialog(IDCANCEL);
-    return true;
-  }});
-  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-  EXPECT_TRUE(script.done());
-}
-
-// A course of the reset as the window shows it: from the window at rest
-// through RESET to the last status, then EXIT.
-struct Course {
-  const char* name;
-  bool package;
-  simunit::Answer greeting;
-  std::vector<std::string> boxes;  // the message boxes' texts, then "OK"
-  std::vector<std::string> texts;   // the status line's, after the greeting
-  std::string log;
-};
-
-const std::string kOk = "QV5SUCCESS: Successful";
-const char kLocate[] = "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    ";
-const Course kCourses[] = {
-    {"the unit is loaded", true, simunit::Answer::kNormal, {},
-     {"...Attempting to locate the Lodestria...", "...Lodestria Found...", "...Loading Initialized, Please wait...",
-      "-1 bytes Sent", "Lodestria Updated.  Click the EXIT button below."},
-     kLocate + kOk + " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + kOk +
-         "\nApp Load System:: \n    " + kOk + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n"},
-    {"no package", false, simunit::Answer::kNormal, {"The ResetPack file could not be found!!OK"},
-     {"The ResetPack file not found. Please EXIT the program."},
-     "PANTOLINE LOG INITIATED \n ResetPack was NOT found \n PANTOLINE LOG COMPLETE \n"},
-    {"the unit never answers", true, simunit::Answer::kSilent, {},
-     {"...Attempting to locate the Lodestria...", "...Lodestria NOT Found...",
-      " Lodestria not found. Check your connections and try again."},
-     kLocate + std::string("QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - Current Port = NOT FOUND\n"
-                           "PANTOLINE LOG COMPLETE \n")},
-};
-
 TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
-  for (const Course& course : kCourses) {
-    SCOPED_TRACE(course.name);
-    testing::ConfigHome config;
-    testing::TempDir work;
-    testing::WorkingDir cwd(work.path());
-    simunit::Options options;
-    options.greeting = course.greeting;
-    simunit::SimUnit unit(options);
-    std::string error;
-    ASSERT_TRUE(unit.Start(&error) && unit.PlacePortLink(1, "", &error)) << error;
-    std::string package(3000, '\0');
-    for (std::size_t i = 0; i < package.size(); ++i) {
-      package[i] = static_cast<char>(i * 131 + 17);
-    }
-    if (course.package) {
-      testing::WriteFile("ResetPack.qv5", package);
-    }
-
+  testing::ConfigHome config;  // where the unit's port goes
+  testing::RunCourses("--port 1", [](const testing::ResetCourse& course) {
     ResetDialog dialog;
-    std::vector<std::string> texts;
-    std::vector<int> progress;
-    std::vector<std::string> boxes;
-    Script script({WatchStatus(dialog, texts, progress),
+    Seen seen;
+    Script script(course.name,
+                  {WatchStatus(dialog, seen),
                    [&dialog] {
-                     GtkTreeModel* ports = gtk_combo_box_get_model(GTK_COMBO_BOX(Control(dialog, IDC_PORTS)));
-                     EXPECT_EQ(gtk_tree_model_iter_n_children(ports, nullptr), 19);
                      EXPECT_TRUE(Focused(dialog, IDOK));
-                     EXPECT_TRUE(gtk_widget_has_default(Control(dialog, IDOK)));
-                     EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 0)), "_Close");
-                     EXPECT_STREQ(gtk_menu_item_get_label(MenuItem(dialog, 2)), "_About Pantoline...");
                      gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
                      return true;
                    },
                    [&] {
                      if (GtkWindow* box = FindWindow("")) {
-                       boxes.push_back(Labels(GTK_WIDGET(box)));
+                       seen.boxes.push_back(Labels(GTK_WIDGET(box)));
                        gtk_window_close(box);
                      }
-                     return texts.back() == course.texts.back();
+                     return Shown(course, seen);
                    },
-                   [&dialog] {
+                   [&] {
                      EXPECT_TRUE(Focused(dialog, IDCANCEL));
+                     ExpectShown(course, seen, "OK");
+                     // The bar counts in the range the reset gives and stays inside.
+                     GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
+                     static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
+                     dialog.ShowProgress(1028 * 3);
+                     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
+                     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(Control(dialog, IDC_STATUS))), "3084 bytes Sent");
+                     static_cast<ResetDisplay&>(dialog).SetProgressRange(2);
+                     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
                      gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
                      return true;
                    }});
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-
-    std::vector<std::string> expected{ResetDialog::kGreeting};
-    expected.insert(expected.end(), course.texts.begin(), course.texts.end());
-    EXPECT_EQ(texts, expected);
-    EXPECT_EQ(boxes, course.boxes);
-    EXPECT_EQ(testing::ReadFile("ResetSystemLog.doc"), course.log);
-    if (course.package && course.greeting == simunit::Answer::kNormal) {
-      simunit::Transfer received;
-      ASSERT_TRUE(unit.WaitForTransfers(1, 1000, &received));
-      package += '\x1a';
-      package.resize(24 * 128, '\0');
-      EXPECT_EQ(std::string(received.data.begin(), received.data.end()), package);
-      // Progress may be coalesced, never reordered.
-      EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    }
-  }
+  });
 }
 
 // The main dialog with a reset of the test's own: a status, a message box,
@@ -282,8 +157,7 @@ struct Closing {
 };
 
 const Closing kClosings[] = {
-    {"EXIT", [](Dialog& d) { gtk_button_clicked(GTK_BUTTON(Control(d, IDCANCEL))); }, false},
-    {"Enter on the focus", [](Dialog& d) { gtk_window_activate_focus(GTK_WINDOW(d.window()->window)); }, true},
+    {"EXIT", [](Dialog& d) { gtk_button_clicked(GTK_BUTTON(Control(d, IDCANCEL))); }, true},
     {"Escape",
      [](Dialog& d) {
        GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
@@ -295,7 +169,6 @@ const Closing kClosings[] = {
      },
      false},
     {"the title bar's close", [](Dialog& d) { gtk_window_close(GTK_WINDOW(d.window()->window)); }, false},
-    {"the window menu's Close", [](Dialog& d) { gtk_menu_item_activate(MenuItem(d, 0)); }, false},
 };
 
 TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder) {
@@ -303,11 +176,9 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
     SCOPED_TRACE(closing.how);
     ScriptedResetDialog dialog;
     dialog.fileError = closing.fileError;
-    std::vector<std::string> texts;
-    std::vector<int> progress;
-    int ticks = 0;
-    Script script({
-        WatchStatus(dialog, texts, progress),
+    Seen seen;
+    Script script(closing.how, {
+        WatchStatus(dialog, seen),
         [&dialog] {
           gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
           return true;
@@ -328,10 +199,13 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
           }
           EXPECT_FALSE(gtk_widget_is_sensitive(Control(dialog, IDOK)));
           EXPECT_TRUE(Focused(dialog, IDCANCEL));
+          // The window menu's items: Close, a separator, About.
+          GList* items = gtk_container_get_children(GTK_CONTAINER(dialog.window()->menu));
           g_idle_add(+[](gpointer item) -> gboolean {
             gtk_menu_item_activate(GTK_MENU_ITEM(item));
             return G_SOURCE_REMOVE;
-          }, MenuItem(dialog, 2));
+          }, g_list_nth_data(items, 2));
+          g_list_free(items);
           return true;
         },
         [&dialog] {
@@ -341,18 +215,12 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
           }
           return about != nullptr;
         },
+        // The command is held: the dialog is still there.
         [&] {
           if (FindWindow("About Pantoline") != nullptr) {
             return false;
           }
           closing.close(dialog);
-          return true;
-        },
-        // The command is held: the dialog is still there.
-        [&] {
-          if (++ticks < 40) {  // a button activated by a key is clicked 250 ms later
-            return false;
-          }
           EXPECT_FALSE(dialog.window()->ended);
           dialog.goOn = true;
           return true;
@@ -373,13 +241,24 @@ TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder
     });
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-    EXPECT_EQ(texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
-    EXPECT_EQ(progress.back(), 128 * 1000);
+    EXPECT_EQ(seen.texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
+    EXPECT_EQ(seen.progress.back(), 128 * 1000);
   }
 }
 
 }  // namespace
 }  // namespace pantoline::ui
+
+namespace pantoline::testing {
+int RunOnHost(const std::string& command) { return std::system(command.c_str()); }
+std::uintptr_t StartTimer(Script* script) {
+  return g_timeout_add(10, [](gpointer script) -> gboolean {
+    static_cast<Script*>(script)->Tick();
+    return G_SOURCE_CONTINUE;
+  }, script);
+}
+void StopTimer(std::uintptr_t timer) { g_source_remove(static_cast<guint>(timer)); }
+}  // namespace pantoline::testing
 
 // Under AddressSanitizer: fontconfig, which GTK loads, keeps its caches for
 // the life of the process and never frees them. Only this program's leak
