@@ -1,5 +1,4 @@
 // The package transfer against a scripted XModem receiver.
-#include <algorithm>
 #include <numeric>
 
 #include "link/crc16.h"
@@ -9,22 +8,6 @@ namespace pantoline::testing {
 namespace {
 
 constexpr std::uint8_t kAck = 6, kNak = 21, kCan = 24, kEot = 4;
-
-Bytes Package(std::size_t length) {
-  Bytes data(length);
-  std::ranges::generate(data, [n = 0u]() mutable { return static_cast<std::uint8_t>(n++ * 7 + 3); });
-  return data;
-}
-
-// What the receiver holds after `data`: a short last chunk is followed by
-// one pad byte 26 and zeros.
-Bytes Padded(Bytes data) {
-  if (data.size() % 128 != 0) {
-    data.push_back(26);
-    data.resize((data.size() + 127) / 128 * 128, 0);
-  }
-  return data;
-}
 
 // The blocks that carry `data`, built from the wire format: SOH, number
 // (wrapping after 255), its complement, 128 bytes, then the CRC high byte
@@ -91,9 +74,7 @@ Bytes Noisy(std::uint8_t answer) {
 const Reply kAcked(Bytes{kAck}), kVanish({}, 0, true);
 
 const Behaviour kBehaviours[] = {
-    {.name = "OneByteShortOfABlock", .length = 127},
     {.name = "ABlock", .length = 128},
-    {.name = "ABlockAndAByte", .length = 129, .blocks = 2, .acknowledged = 2},
     {.name = "BlockNumbersWrapAfter255", .length = 257 * 128, .blocks = 257, .acknowledged = 257},
     {.name = "AResendIsNotProgress", .script = {Bytes{kNak}}, .length = 300, .blocks = 4, .acknowledged = 3,
      .ms = 30},

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST_F(ResetRun, APackageBeyondTwoGigabytesIsTooLargeNotWrappedAround) {
-  PutPackage("");
+  PutPackage({});
   fs::resize_file(kPackageFileName, 3ull << 30);  // sparse: no disk used
   Run();
   EXPECT_EQ(display.events.at(1), "message The ResetPack file is too large!!");

@@ -2,11 +2,9 @@
 // against scripted ports and a display that records what the user would see.
 #pragma once
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 
 #include "reset/file_error.h"
 #include "reset/file_platform.h"
@@ -31,9 +29,8 @@ struct RecordingDisplay final : ResetDisplay {
     }
   }
   ProgressCallback ProgressReceiver() override {
-    return [](void* context, std::int32_t bytes, std::int32_t serial) {
+    return [](void* context, std::int32_t bytes, std::int32_t) {
       static_cast<RecordingDisplay*>(context)->progress.push_back(bytes);
-      EXPECT_EQ(serial, 1);
     };
   }
   void* ProgressContext() override { return this; }
@@ -41,15 +38,6 @@ struct RecordingDisplay final : ResetDisplay {
   std::vector<std::string> events;
   std::vector<std::int32_t> progress;
 };
-
-// Every byte value, 26 and CR LF included.
-inline std::string Package(std::size_t length) {
-  std::string data(length, '\0');
-  for (std::size_t i = 0; i < length; ++i) {
-    data[i] = static_cast<char>(i * 31 + 7);
-  }
-  return data;
-}
 
 inline const std::string kOpening = "PANTOLINE LOG INITIATED \n ", kClosing = "PANTOLINE LOG COMPLETE \n",
                          kMissing = "message The ResetPack file could not be found!!";
@@ -60,7 +48,7 @@ class ResetRun : public ::testing::Test {
 
   void Run() { OnReset(display, ports, clock); }
   std::string Log() const { return ReadFile("ResetSystemLog.doc"); }
-  void PutPackage(const std::string& bytes) { WriteFile(kPackageFileName, bytes); }
+  void PutPackage(const Bytes& bytes) { WriteFile(kPackageFileName, std::string(bytes.begin(), bytes.end())); }
 
   // The unit on Com3, answering the greeting and receiving the package.
   ScriptedReceiver& UnitOnCom3(std::int64_t requestAfterMs = 1100) {

@@ -1,6 +1,8 @@
 // A configuration folder of a Linux test's own, where port pins go.
 #pragma once
 
+#include <stdlib.h>
+
 #include <optional>
 #include <string>
 
@@ -15,12 +17,24 @@ namespace pantoline::testing {
 // reconfigure, a device it did not create.
 class ConfigHome : public TempDir {
  public:
-  ConfigHome();
-  ~ConfigHome();
+  ConfigHome() {
+    if (const char* saved = getenv("XDG_CONFIG_HOME")) saved_ = saved;
+    setenv("XDG_CONFIG_HOME", path().c_str(), 1);
+    std::filesystem::create_directories(PinPath(1).parent_path());
+    for (int number = 1; number <= 32; ++number) {
+      std::filesystem::create_symlink(path() / "no-device", PinPath(number));
+    }
+  }
+  ~ConfigHome() { saved_ ? setenv("XDG_CONFIG_HOME", saved_->c_str(), 1) : unsetenv("XDG_CONFIG_HOME"); }
 
   // Pins COM`number` to `device` in place of its pin to nothing.
-  void Pin(int number, const std::filesystem::path& device) const;
-  std::filesystem::path PinPath(int number) const;
+  void Pin(int number, const std::filesystem::path& device) const {
+    std::filesystem::remove(PinPath(number));
+    std::filesystem::create_symlink(device, PinPath(number));
+  }
+  std::filesystem::path PinPath(int number) const {
+    return path() / "pantoline" / "ports" / ("com" + std::to_string(number));
+  }
 
  private:
   std::optional<std::string> saved_;

@@ -24,13 +24,6 @@ class LinkTest : public ::testing::Test {
     return port;
   }
 
-  // Virtual milliseconds that `action` takes.
-  std::int64_t Elapsed(const std::function<void()>& action) {
-    const std::int64_t start = clock.now;
-    action();
-    return clock.now - start;
-  }
-
   VirtualClock clock;
   ScriptedPorts ports{clock};
   std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(ports, clock);

@@ -2,6 +2,7 @@
 // and an XModem receiver whose every answer a test can script.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 
 #include "tests/support/scripted_ports.h"
@@ -13,6 +14,34 @@ inline Bytes Line(std::string_view text) {
   Bytes line = B(text);
   line.insert(line.end(), {'\n', '\r'});
   return line;
+}
+
+// A package of `length` bytes holding every byte value, 26 and CR LF included.
+inline Bytes Package(std::size_t length) {
+  Bytes data(length);
+  std::ranges::generate(data, [n = 0u]() mutable { return static_cast<std::uint8_t>(n++ * 31 + 7); });
+  return data;
+}
+
+// What an XModem receiver holds after `data`: a short last chunk is
+// followed by one pad byte 26 and zeros.
+inline Bytes Padded(Bytes data) {
+  if (data.size() % 128 != 0) {
+    data.push_back(26);
+    data.resize((data.size() + 127) / 128 * 128, 0);
+  }
+  return data;
+}
+
+// The progress reports of a transfer whose first `blocks` blocks were
+// acknowledged: 0, 128 bytes more for each, then -1 for the end.
+inline std::vector<std::int32_t> Progress(int blocks) {
+  std::vector<std::int32_t> reports;
+  for (int k = 0; k <= blocks; ++k) {
+    reports.push_back(128 * k);
+  }
+  reports.push_back(-1);
+  return reports;
 }
 
 // A receiver's answer to one write of the sender: bytes that arrive
