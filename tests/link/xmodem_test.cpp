@@ -32,20 +32,7 @@ std::vector<Bytes> Blocks(const Bytes& data, bool crc) {
 TEST(Crc16, IsXmodemsCrc) {
   const std::uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(Crc16(digits, 9), 0x31C3);
-  std::uint8_t padOnly[128] = {26};
-  EXPECT_EQ(Crc16(padOnly, 128), 0x595E);
-  EXPECT_EQ(Crc16(digits, 0), 0);
-  EXPECT_EQ(Crc16(digits, -5), 0);
 }
-
-class Transfer : public LinkTest {
- protected:
-  Transfer() { receiver.Attach(port); }
-
-  ScriptedPort& port = OpenPort("P");
-  ScriptedReceiver receiver;
-  std::vector<std::int32_t> reports;
-};
 
 // A receiver's behaviour and what the sender makes of it. Times are
 // virtual and count from the sender's start: a read budget b gives up
@@ -74,7 +61,6 @@ Bytes Noisy(std::uint8_t answer) {
 const Reply kAcked(Bytes{kAck}), kVanish({}, 0, true);
 
 const Behaviour kBehaviours[] = {
-    {.name = "ABlock", .length = 128},
     {.name = "BlockNumbersWrapAfter255", .length = 257 * 128, .blocks = 257, .acknowledged = 257},
     {.name = "AResendIsNotProgress", .script = {Bytes{kNak}}, .length = 300, .blocks = 4, .acknowledged = 3,
      .ms = 30},
@@ -89,8 +75,6 @@ const Behaviour kBehaviours[] = {
     {.name = "BlockAnswerWaits5000", .script = {Reply()}, .blocks = 2, .ms = 399'990 + 30},
     {.name = "ABlockRefusedFiftyTimes", .script = std::vector<Reply>(50, Bytes{kNak}),
      .code = QV5XMODEMUNKNOWNERROR, .blocks = 50, .singles = kCancel, .acknowledged = 0, .ms = 49 * 30},
-    {.name = "EotRepeatedUpToForty", .script = std::vector<Reply>(39, Bytes{kNak}), .length = 0, .blocks = 0,
-     .singles = Bytes(40, kEot), .acknowledged = 0, .ms = 39 * 30},
     {.name = "EotUnansweredWaits10000", .script = std::vector<Reply>(40, Reply()), .length = 0,
      .code = QV5XMODEMUNKNOWNERROR, .blocks = 0, .singles = Bytes(40, kEot), .acknowledged = 0,
      .ms = 40 * 799'990 + 39 * 30},
@@ -118,7 +102,14 @@ const Behaviour kBehaviours[] = {
      .code = QV5NOCONNECTION, .blocks = 4, .singles = {}, .acknowledged = 4},
 };
 
-class Receivers : public Transfer, public ::testing::WithParamInterface<Behaviour> {};
+class Receivers : public LinkTest, public ::testing::WithParamInterface<Behaviour> {
+ protected:
+  Receivers() { receiver.Attach(port); }
+
+  ScriptedPort& port = OpenPort("P");
+  ScriptedReceiver receiver;
+  std::vector<std::int32_t> reports;
+};
 
 TEST_P(Receivers, MeetTheirOutcome) {
   const Behaviour& b = GetParam();
@@ -130,9 +121,10 @@ TEST_P(Receivers, MeetTheirOutcome) {
     EXPECT_EQ(serial, 1);
   });
   const Bytes data = Package(static_cast<std::size_t>(b.length));
-  const std::int64_t took = Elapsed([&] { EXPECT_EQ(link->SendPackage(data.data(), b.length), b.code); });
+  const std::int64_t start = clock.now;
+  EXPECT_EQ(link->SendPackage(data.data(), b.length), b.code);
   EXPECT_EQ(link->lastResult, b.code);
-  EXPECT_EQ(took, b.ms);
+  EXPECT_EQ(clock.now - start, b.ms);
   EXPECT_EQ(receiver.blocks.size(), b.blocks);
   // Each block written, resends aside, is the next of the package's blocks.
   std::vector<Bytes> written = receiver.blocks;
@@ -141,12 +133,7 @@ TEST_P(Receivers, MeetTheirOutcome) {
   expected.resize(std::min(expected.size(), written.size()));
   EXPECT_EQ(written, expected);
   EXPECT_EQ(receiver.singles, b.singles);
-  std::vector<std::int32_t> progress{0};
-  for (int k = 1; k <= b.acknowledged; ++k) {
-    progress.push_back(128 * k);
-  }
-  progress.push_back(-1);
-  EXPECT_EQ(reports, progress);
+  EXPECT_EQ(reports, Progress(b.acknowledged));
   if (b.code == QV5SUCCESS) {
     EXPECT_EQ(receiver.received, Padded(data));
   }

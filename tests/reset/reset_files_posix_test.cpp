@@ -48,7 +48,6 @@ TEST_F(ResetRun, FileErrorsStopTheRunWithEverythingReleased) {
       EXPECT_EQ(Log(), kOpening);  // what was written before the error is kept
     }
     EXPECT_EQ(ports.OpenCount(), 0);
-    EXPECT_EQ(DeviceLink::linkCount, 0);
     const int package = open(kPackageFileName, O_RDONLY);
     EXPECT_EQ(flock(package, LOCK_EX | LOCK_NB), 0);  // released
     close(package);
