@@ -30,8 +30,7 @@ std::vector<Bytes> Blocks(const Bytes& data, bool crc) {
 }
 
 TEST(Crc16, IsXmodemsCrc) {
-  const std::uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(Crc16(digits, 9), 0x31C3);
+  EXPECT_EQ(Crc16(B("123456789").data(), 9), 0x31C3);
 }
 
 // A receiver's behaviour and what the sender makes of it. Times are
@@ -75,6 +74,9 @@ const Behaviour kBehaviours[] = {
     {.name = "BlockAnswerWaits5000", .script = {Reply()}, .blocks = 2, .ms = 399'990 + 30},
     {.name = "ABlockRefusedFiftyTimes", .script = std::vector<Reply>(50, Bytes{kNak}),
      .code = QV5XMODEMUNKNOWNERROR, .blocks = 50, .singles = kCancel, .acknowledged = 0, .ms = 49 * 30},
+    // An empty package is a success once its EOT is acknowledged.
+    {.name = "EotRepeatedUpToForty", .script = std::vector<Reply>(39, Bytes{kNak}), .length = 0, .blocks = 0,
+     .singles = Bytes(40, kEot), .acknowledged = 0, .ms = 39 * 30},
     {.name = "EotUnansweredWaits10000", .script = std::vector<Reply>(40, Reply()), .length = 0,
      .code = QV5XMODEMUNKNOWNERROR, .blocks = 0, .singles = Bytes(40, kEot), .acknowledged = 0,
      .ms = 40 * 799'990 + 39 * 30},

@@ -1,6 +1,5 @@
-// The real Linux link against the simulated unit over a pseudo-terminal, in
-// real time: what the virtual-time tests cannot show, that whole transfers
-// cross a real line, a resend after the unit's silence included.
+// Whole transfers of the real Linux link to the simulated unit over a
+// pseudo-terminal, in real time, a resend after the unit's silence included.
 //
 // Each unit is pinned as com1 in a configuration folder of the test's own
 // (the other 31 names pinned to nothing), so the link finds it exactly as

@@ -2,7 +2,6 @@
 // and an XModem receiver whose every answer a test can script.
 #pragma once
 
-#include <algorithm>
 #include <deque>
 
 #include "tests/support/scripted_ports.h"
