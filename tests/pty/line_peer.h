@@ -1,11 +1,11 @@
 // The unit's end of a real serial line in the tests, driven with the
 // system's own calls so that it does not share the faults of the code under
-// test. One implementation per platform: line_peer_posix.cpp (a
-// pseudo-terminal whose slave is pinned as COM1) and line_peer_win32.cpp
-// (the second of two ports that run_on_ptys.sh joins under Wine).
+// test: line_peer_posix.cpp (a pseudo-terminal whose slave is pinned as
+// COM1) or line_peer_win32.cpp (the second of two ports that
+// `wine_prefix.sh line` joins under Wine).
 #pragma once
 
-#include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -19,25 +19,23 @@ class LinePeer {
   LinePeer();  // fails the test if there is no line
   ~LinePeer();
 
-  const std::string& PortName() const;  // "\\.\COMn", the port under test
+  std::string portName;  // "\\.\COMn", the port under test
   bool Send(const Bytes& bytes);
   // What arrives, up to `atMost` bytes, until the line is quiet for 50 ms
   // (300 ms before the first byte).
   Bytes Receive(std::size_t atMost);
   void HangUp();  // the line vanishes for good, as a pulled adapter
-
   // Leaves the port under test as another program might: 9600 baud, 7E2,
-  // flow control; on Linux also echo, and a driver that gathers input.
+  // flow control; on Linux also echo, and DTR and RTS low.
   void Scramble();
-  // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+";
-  // " flow", " cooked" or " slow" (gathering input) follow if so. Under Wine
-  // a pseudo-terminal shows no modem lines: "115200 8N1".
+  // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+",
+  // then " flow", " cooked" or " slow" (a driver that gathers input) if so.
+  // Under Wine a pseudo-terminal shows no modem lines: "115200 8N1".
   std::string Settings(PortHandle port) const;
   // The most bytes the line holds in flight: what a write given up on may
   // still deliver.
   static const std::size_t kLineHolds;
-  // A name that Open finds but that is no serial port.
-  std::string NotASerialPort();
+  std::string PortNameOf(const std::filesystem::path& file);  // Open finds it
 
  private:
   struct Impl;

@@ -15,22 +15,15 @@
 #include "tests/pty/line_peer.h"
 #include "tests/support/config_home_posix.h"
 
-namespace {
-
 // A USB serial driver in place of the pseudo-terminal's for what a
 // pseudo-terminal cannot show: the test program is linked with
-// --wrap=ioctl, so the port layer's calls come here first. The modem line
-// requests are noted; TIOCGSERIAL and TIOCSSERIAL are answered once
-// Scramble made the driver one that knows them.
-struct FakeDriver {
-  bool knowsSerial = false;
-  int serialFlags = 0;
-  int modemOn = 0;
-  int modemSet = 0;  // TIOCM_* bits the port layer raised or lowered
-} gDriver;
+// --wrap=ioctl, so the port layer's calls come here first. The driver keeps
+// DTR and RTS, and its serial flags, one of its own among them.
 constexpr int kDriverOwnFlag = 1 << 6;  // to be kept as it was
-
-}  // namespace
+static struct FakeDriver {
+  int modemOn = 0;  // TIOCM_* bits
+  int serialFlags = kDriverOwnFlag;
+} gDriver;
 
 extern "C" int __real_ioctl(int fd, unsigned long request, ...);
 extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
@@ -38,25 +31,19 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
   va_start(args, request);
   void* argument = va_arg(args, void*);
   va_end(args);
-  if (request == TIOCMBIS || request == TIOCMBIC) {
-    const int bits = *static_cast<int*>(argument);
-    gDriver.modemSet |= bits;
-    gDriver.modemOn = request == TIOCMBIS ? gDriver.modemOn | bits : gDriver.modemOn & ~bits;
-  } else if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
-    auto* serial = static_cast<serial_struct*>(argument);
-    if (!gDriver.knowsSerial) {
-      errno = ENOTTY;
-      return -1;
-    }
-    if (request == TIOCGSERIAL) {
-      *serial = serial_struct{};
-      serial->flags = gDriver.serialFlags;
-    } else {
-      gDriver.serialFlags = serial->flags;
-    }
-    return 0;
+  auto* serial = static_cast<serial_struct*>(argument);
+  if (request == TIOCMBIS) {
+    gDriver.modemOn |= *static_cast<int*>(argument);
+  } else if (request == TIOCMBIC) {
+    gDriver.modemOn &= ~*static_cast<int*>(argument);
+  } else if (request == TIOCGSERIAL) {
+    serial->flags = gDriver.serialFlags;
+  } else if (request == TIOCSSERIAL) {
+    gDriver.serialFlags = serial->flags;
+  } else {
+    return __real_ioctl(fd, request, argument);
   }
-  return __real_ioctl(fd, request, argument);
+  return 0;
 }
 
 namespace pantoline::testing {
@@ -65,21 +52,18 @@ const std::size_t LinePeer::kLineHolds = 8192;  // the slave's 4 KiB, with room
 
 struct LinePeer::Impl {
   ConfigHome config;
-  std::string portName = "\\\\.\\COM1";
   int master = -1;
   int slave = -1;  // held open as well: the line's settings stay readable
 };
 
-LinePeer::LinePeer() : impl_(std::make_unique<Impl>()) {
+LinePeer::LinePeer() : portName("\\\\.\\COM1"), impl_(std::make_unique<Impl>()) {
   gDriver = {};
-  if (openpty(&impl_->master, &impl_->slave, nullptr, nullptr, nullptr) != 0) {
+  termios raw{};  // a pseudo-terminal made as usual would echo what the peer sends
+  cfmakeraw(&raw);
+  if (openpty(&impl_->master, &impl_->slave, nullptr, &raw, nullptr) != 0) {
     ADD_FAILURE() << "no pseudo-terminal";
     return;
   }
-  termios raw{};  // a fresh pseudo-terminal would echo what the peer sends
-  tcgetattr(impl_->slave, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(impl_->slave, TCSANOW, &raw);
   fcntl(impl_->master, F_SETFL, O_NONBLOCK);
   impl_->config.Pin(1, ttyname(impl_->slave));
 }
@@ -88,8 +72,6 @@ LinePeer::~LinePeer() {
   HangUp();
   close(impl_->slave);
 }
-
-const std::string& LinePeer::PortName() const { return impl_->portName; }
 
 bool LinePeer::Send(const Bytes& bytes) {
   return write(impl_->master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -121,8 +103,6 @@ void LinePeer::Scramble() {
   odd.c_cflag = (odd.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
   cfsetspeed(&odd, B9600);
   tcsetattr(impl_->slave, TCSANOW, &odd);
-  gDriver.knowsSerial = true;
-  gDriver.serialFlags = kDriverOwnFlag;
 }
 
 std::string LinePeer::Settings(PortHandle) const {
@@ -135,19 +115,15 @@ std::string LinePeer::Settings(PortHandle) const {
   if ((t.c_cflag & CRTSCTS) || (t.c_iflag & (IXON | IXOFF))) s += " flow";
   if ((t.c_lflag & (ICANON | ECHO | ISIG)) || (t.c_iflag & (ICRNL | INPCK)) || (t.c_oflag & OPOST))
     s += " cooked";
-  for (const auto& [bit, name] : {std::pair{TIOCM_DTR, " dtr"}, {TIOCM_RTS, " rts"}}) {
-    s += name;
-    s += !(gDriver.modemSet & bit) ? "?" : gDriver.modemOn & bit ? "+" : "-";
-  }
+  s += gDriver.modemOn & TIOCM_DTR ? " dtr+" : " dtr-";
+  s += gDriver.modemOn & TIOCM_RTS ? " rts+" : " rts-";
   // A USB adapter gathers input for up to 16 ms unless asked not to.
-  if (gDriver.knowsSerial && gDriver.serialFlags != (kDriverOwnFlag | ASYNC_LOW_LATENCY))
-    s += " slow";
+  if (gDriver.serialFlags != (kDriverOwnFlag | ASYNC_LOW_LATENCY)) s += " slow";
   return s;
 }
 
-std::string LinePeer::NotASerialPort() {
-  WriteFile(impl_->config.path() / "plain-file", "not a tty");
-  impl_->config.Pin(3, impl_->config.path() / "plain-file");
+std::string LinePeer::PortNameOf(const std::filesystem::path& file) {
+  impl_->config.Pin(3, file);
   return "\\\\.\\Com3";
 }
 

@@ -1,4 +1,4 @@
-// The unit's end of the line under Wine: run_on_ptys.sh joins the port
+// The unit's end of the line under Wine: `wine_prefix.sh line` joins the port
 // under test (PANTOLINE_TEST_PORT) and this one (PANTOLINE_TEST_PEER) with
 // a pair of pseudo-terminals, and ends the line when the file
 // PANTOLINE_TEST_HANGUP appears.
@@ -16,40 +16,31 @@ namespace pantoline::testing {
 const std::size_t LinePeer::kLineHolds = 65536;
 
 struct LinePeer::Impl {
-  std::string portName;
   HANDLE line = INVALID_HANDLE_VALUE;
-  int number = 0;  // of the port under test
-  char plainFile[MAX_PATH] = "";
 };
 
-namespace {
 constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr char kDriverEntry[] = "\\Device\\PantolineTest";
-}  // namespace
 
 LinePeer::LinePeer() : impl_(std::make_unique<Impl>()) {
   const char* port = std::getenv("PANTOLINE_TEST_PORT");
   const char* peer = std::getenv("PANTOLINE_TEST_PEER");
   if (!port || !peer) {
-    ADD_FAILURE() << "run by run_on_ptys.sh";
+    ADD_FAILURE() << "run by wine_prefix.sh line";
     return;
   }
-  impl_->portName = port;
-  impl_->number = std::atoi(port + 7);  // after "\\.\COM"
+  portName = port;
   impl_->line = CreateFileA(peer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  DCB dcb{};
   COMMTIMEOUTS timeouts{50, 0, 300, 0, 0};
-  EXPECT_TRUE(BuildCommDCBA("baud=115200 parity=N data=8 stop=1", &dcb) &&
-              SetCommState(impl_->line, &dcb) && SetCommTimeouts(impl_->line, &timeouts) &&
-              PurgeComm(impl_->line, PURGE_RXCLEAR | PURGE_TXCLEAR))
+  EXPECT_TRUE(SetCommTimeouts(impl_->line, &timeouts) && PurgeComm(impl_->line, PURGE_RXCLEAR))
       << "cannot open the peer " << peer;
-  if (impl_->number > 32) {
-    // Wine's mount manager, which lists the ports it maps, is off in the
-    // tests' prefix: the port is entered as a serial driver would.
+  // Wine's mount manager, which lists the ports it maps, is off in the
+  // tests' prefix: a port above the 32 fixed names is entered here.
+  const std::string value = portName.substr(4);  // "COMn"
+  if (std::atoi(port + 7) > 32) {
     HKEY key = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, REG_OPTION_VOLATILE,
                     KEY_SET_VALUE, nullptr, &key, nullptr);
-    const std::string value = "COM" + std::to_string(impl_->number);
     RegSetValueExA(key, kDriverEntry, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
     RegCloseKey(key);
@@ -58,19 +49,13 @@ LinePeer::LinePeer() : impl_(std::make_unique<Impl>()) {
 
 LinePeer::~LinePeer() {
   CloseHandle(impl_->line);
-  if (impl_->number > 32) {
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, kDriverEntry);
-  }
-  if (impl_->plainFile[0] != 0) DeleteFileA(impl_->plainFile);
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, kDriverEntry);  // if entered
 }
 
-const std::string& LinePeer::PortName() const { return impl_->portName; }
-
 bool LinePeer::Send(const Bytes& bytes) {
-  DWORD written = 0;
-  return ::WriteFile(impl_->line, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-         written == bytes.size();
+  DWORD n = 0;
+  return ::WriteFile(impl_->line, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
+         n == bytes.size();
 }
 
 Bytes LinePeer::Receive(std::size_t atMost) {
@@ -89,12 +74,11 @@ void LinePeer::HangUp() {
 }
 
 void LinePeer::Scramble() {
-  const HANDLE other = CreateFileA(impl_->portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE other = CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
   DCB odd{};
-  COMMTIMEOUTS instant{MAXDWORD, 0, 0, 0, 0};
   EXPECT_TRUE(BuildCommDCBA("baud=9600 parity=E data=7 stop=2 xon=on octs=on", &odd) &&
-              SetCommState(other, &odd) && SetCommTimeouts(other, &instant));
+              SetCommState(other, &odd));
   CloseHandle(other);
 }
 
@@ -109,11 +93,6 @@ std::string LinePeer::Settings(PortHandle port) const {
   return s;
 }
 
-std::string LinePeer::NotASerialPort() {
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  GetTempFileNameA(folder, "pnt", 0, impl_->plainFile);
-  return impl_->plainFile;
-}
+std::string LinePeer::PortNameOf(const std::filesystem::path& file) { return file.string(); }
 
 }  // namespace pantoline::testing

@@ -4,18 +4,22 @@
 #
 #   wine_prefix.sh prepare PREFIX        make PREFIX if needed, keep Wine from
 #                                        mapping ports, remove every comN link
-#   wine_prefix.sh link PREFIX N DEVICE  COMN of PREFIX is DEVICE
-#   wine_prefix.sh unlink PREFIX N       COMN no longer exists
-#   wine_prefix.sh clear PREFIX          no COM port at all
 #   wine_prefix.sh run PREFIX COMMAND... COMMAND with the environment of PREFIX
+#   wine_prefix.sh line PREFIX COMMAND... the same, on a line of COM ports
 #   wine_prefix.sh stop PREFIX           end the prefix's Wine processes
 #
 # Left alone, Wine's mount manager maps COM1, COM2, ... to the machine's
 # serial devices at every session start. A test must never reach a real
 # port, so `prepare` switches it off for good in this prefix.
+#
+# `line` joins COM3 and COM4 with a fresh pair of pseudo-terminals that
+# socat relays between, a null-modem cable: COM3 is the port under test,
+# COM4 the unit's end (PANTOLINE_PTY_PORTS="45 46" picks other numbers). The
+# test ends the line for good, as a pulled adapter, by creating the file
+# PANTOLINE_TEST_HANGUP. No other COM port exists in the prefix meanwhile.
 set -eu
 
-usage() { sed -n '2,15s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '2,19s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 [ $# -ge 2 ] || usage
 command=$1
 case $2 in /*) prefix=$2 ;; *) prefix=$(pwd)/$2 ;; esac
@@ -25,37 +29,26 @@ export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
 # start in a session of ours; no Mono or Gecko installer either.
 export WINEDLLOVERRIDES="mscoree,mshtml=;mountmgr.sys=d"
 wine=${WINE:-wine}
-wineserver=${WINESERVER:-wineserver}
 mountmgr_key='HKLM\System\CurrentControlSet\Services\MountMgr'
-
+fail() { echo "wine_prefix.sh: $*" >&2; exit 1; }
 clear_ports() {
   [ ! -d "$prefix/dosdevices" ] ||
     find "$prefix/dosdevices" -maxdepth 1 -type l -iname 'com[0-9]*' -exec rm -f {} +
 }
-# need ARGC WANTED [PORT]: the argument count, and a port number if given.
-need() {
-  [ "$1" -eq "$2" ] || usage
-  case ${3-0} in ''|*[!0-9]*) echo "wine_prefix.sh: not a port number: $3" >&2; exit 2 ;; esac
-}
-prepared() {
-  [ -f "$prefix/.pantoline-prefix" ] ||
-    { echo "wine_prefix.sh: $prefix is not prepared; run: $0 prepare $prefix" >&2; exit 1; }
-}
+prepared() { [ -f "$prefix/.pantoline-prefix" ] || fail "$prefix is not prepared; run: $0 prepare $prefix"; }
 
-case $command in
-  prepare)
-    need $# 0
+case $command/$# in
+  prepare/0)
     mkdir -p "$(dirname "$prefix")"
     # Two test runs of one build must not both create the prefix.
     exec 9>"$prefix.lock"
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
-      [ -z "$(ls -A "$prefix" 2>/dev/null)" ] ||
-        { echo "wine_prefix.sh: $prefix exists and is not a Wine prefix" >&2; exit 1; }
+      [ -z "$(ls -A "$prefix" 2>/dev/null)" ] || fail "$prefix exists and is not a Wine prefix"
       echo "wine_prefix.sh: creating the Wine prefix $prefix" >&2
       "${WINEBOOT:-wineboot}" -i >/dev/null 2>&1 || true
-      "$wineserver" -w
-      [ -f "$prefix/system.reg" ] || { echo "wine_prefix.sh: Wine could not create $prefix" >&2; exit 1; }
+      "${WINESERVER:-wineserver}" -w
+      [ -f "$prefix/system.reg" ] || fail "Wine could not create $prefix"
     fi
     # Asked every time: a newer Wine updates the prefix on its next start
     # (this call, under the overrides above) and may switch it back on.
@@ -64,14 +57,44 @@ case $command in
     [ "$start" = 0x4 ] || "$wine" reg add "$mountmgr_key" /v Start /t REG_DWORD /d 4 /f >/dev/null
     clear_ports
     touch "$prefix/.pantoline-prefix" ;;
-  link)
-    need $# 2 "$1"
-    prepared
-    [ -c "$2" ] || { echo "wine_prefix.sh: not a character device: $2" >&2; exit 1; }
-    ln -sfn "$2" "$prefix/dosdevices/com$1" ;;
-  unlink) need $# 1 "$1"; rm -f "$prefix/dosdevices/com$1" ;;
-  clear) need $# 0; clear_ports ;;
-  run) [ $# -ge 1 ] || usage; prepared; exec "$@" ;;
-  stop) need $# 0; [ ! -d "$prefix" ] || "$wineserver" -k 2>/dev/null || true ;;
+  run/[!0]*) prepared; exec "$@" ;;
+  stop/0) [ ! -d "$prefix" ] || "${WINESERVER:-wineserver}" -k 2>/dev/null || true ;;
+  line/[!0]*) prepared ;;
   *) usage ;;
 esac
+[ "$command" = line ] || exit 0
+
+numbers=${PANTOLINE_PTY_PORTS:-3 4}
+port=${numbers%% *} peer=${numbers##* }
+work=$(mktemp -d) pids=
+finish() {
+  clear_ports
+  kill $pids 2>/dev/null || true
+  wait || true
+  rm -rf "$work"
+}
+trap finish EXIT
+trap 'exit 143' HUP INT TERM
+socat pty,rawer,link="$work/a" pty,rawer,link="$work/b" &
+relay=$! pids=$! tries=0
+until [ -e "$work/a" ] && [ -e "$work/b" ]; do
+  [ $((tries += 1)) -le 100 ] || fail "socat did not start"
+  sleep 0.05
+done
+# Each terminal stays open as the controlling terminal of a session of its
+# own: otherwise closing the test's ports would end socat, and the first
+# session leader to open one (the wineserver) would take it and receive
+# SIGHUP when the line ends.
+for end in a b; do
+  setsid -c sleep 86400 <"$work/$end" &
+  pids="$pids $!"
+done
+( while [ ! -e "$work/hangup" ]; do sleep 0.02; done; kill "$relay" ) &
+pids="$pids $!"
+# Cleared first: a link left behind by an earlier run that was killed would
+# point at a terminal that may now belong to someone else.
+clear_ports
+ln -s "$(readlink "$work/a")" "$prefix/dosdevices/com$port"
+ln -s "$(readlink "$work/b")" "$prefix/dosdevices/com$peer"
+PANTOLINE_TEST_PORT="\\\\.\\COM$port" PANTOLINE_TEST_PEER="\\\\.\\COM$peer" \
+  PANTOLINE_TEST_HANGUP="Z:$(echo "$work/hangup" | tr / '\\')" "$@"

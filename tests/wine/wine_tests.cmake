@@ -1,7 +1,5 @@
-# How the Windows build's tests run: under Wine, one after another, in one
-# Wine prefix of the build folder's own that has no COM port unless a test
-# links one (see wine_prefix.sh). The prefix is made by the first test run
-# (about 15 s) and reused afterwards.
+# How the Windows build's tests run: under Wine, one after another, in a
+# prefix of the build folder's own without COM ports (see wine_prefix.sh).
 set(PANTOLINE_WINE_PREFIX "${CMAKE_BINARY_DIR}/wine-prefix" CACHE PATH
     "Wine prefix in which the Windows tests run")
 set(PANTOLINE_WINE_PREFIX_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/wine_prefix.sh")
