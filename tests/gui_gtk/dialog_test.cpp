@@ -1,7 +1,7 @@
 // The Linux program's main dialog, built and driven inside the test
 // process from its own main loop, on the display GDK_BACKEND names (CTest
 // runs it on X11 and on Wayland): every course of a reset against the
-// simulated unit, and the rules of a reset running beside the window.
+// simulated unit, with the rules of a reset running beside the window.
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "reset/file_error.h"
+#include "reset/reset_procedure.h"
 #include "tests/support/config_home_posix.h"
 #include "tests/support/dialog_courses.h"
 #include "ui/gtk/toolkit.h"
@@ -80,69 +81,20 @@ class GtkDialog : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh"; }
 };
 
-TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
-  testing::ConfigHome config;  // where the unit's port goes
-  testing::RunCourses("--port 1", [](const testing::ResetCourse& course) {
-    ResetDialog dialog;
-    Seen seen;
-    Script script(course.name,
-                  {WatchStatus(dialog, seen),
-                   [&dialog] {
-                     EXPECT_TRUE(Focused(dialog, IDOK));
-                     gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
-                     return true;
-                   },
-                   [&] {
-                     if (GtkWindow* box = FindWindow("")) {
-                       seen.boxes.push_back(Labels(GTK_WIDGET(box)));
-                       gtk_window_close(box);
-                     }
-                     return Shown(course, seen);
-                   },
-                   [&] {
-                     EXPECT_TRUE(Focused(dialog, IDCANCEL));
-                     ExpectShown(course, seen, "OK");
-                     // The bar counts in the range the reset gives and stays inside.
-                     GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
-                     static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
-                     dialog.ShowProgress(1028 * 3);
-                     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
-                     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(Control(dialog, IDC_STATUS))), "3084 bytes Sent");
-                     static_cast<ResetDisplay&>(dialog).SetProgressRange(2);
-                     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
-                     gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
-                     return true;
-                   }});
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-    EXPECT_TRUE(script.done());
-  });
-}
-
-// The main dialog with a reset of the test's own: a status, a message box,
-// a burst of progress, then it waits until the test lets it go on, shows
-// another status and, if asked, fails on a file.
-class ScriptedResetDialog : public ResetDialog {
+// The main dialog whose run, after the reset itself, waits until the test
+// lets it go on and then, if asked, fails on a file.
+class HeldResetDialog : public ResetDialog {
  public:
   bool fileError = false;
-  std::atomic<bool> boxClosed{false};
-  std::atomic<bool> waiting{false};
   std::atomic<bool> goOn{false};
 
  protected:
   void OnOK() override {
     RunReset(*this, [this](ResetDisplay& display) {
-      display.DisableReset();
-      display.ShowStatus("one");
-      display.ShowMessage("box");
-      boxClosed = true;
-      for (int bytes = 0; bytes <= 128 * 1000; bytes += 128) {
-        display.ProgressReceiver()(display.ProgressContext(), bytes, 1);
-      }
-      waiting = true;
+      OnReset(display);
       while (!goOn) {
         std::this_thread::sleep_for(1ms);
       }
-      display.ShowStatus("two");
       if (fileError) {
         throw FileError(FileError::Cause::kDiskFull, "/nowhere/ResetSystemLog.doc");
       }
@@ -150,100 +102,102 @@ class ScriptedResetDialog : public ResetDialog {
   }
 };
 
-struct Closing {
-  const char* how;
-  void (*close)(Dialog& dialog);
-  bool fileError;
+// How each course ends the dialog while its run goes on: EXIT (after
+// which the run fails on a file), Escape, the title bar's close.
+void (*const kClosings[])(Dialog&) = {
+    [](Dialog& d) { gtk_button_clicked(GTK_BUTTON(Control(d, IDCANCEL))); },
+    [](Dialog& d) {
+      GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+      event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(d.window()->window)));
+      event->key.keyval = GDK_KEY_Escape;
+      gboolean handled = FALSE;
+      g_signal_emit_by_name(d.window()->window, "key-press-event", event, &handled);
+      gdk_event_free(event);
+    },
+    [](Dialog& d) { gtk_window_close(GTK_WINDOW(d.window()->window)); },
 };
 
-const Closing kClosings[] = {
-    {"EXIT", [](Dialog& d) { gtk_button_clicked(GTK_BUTTON(Control(d, IDCANCEL))); }, true},
-    {"Escape",
-     [](Dialog& d) {
-       GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-       event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(d.window()->window)));
-       event->key.keyval = GDK_KEY_Escape;
-       gboolean handled = FALSE;
-       g_signal_emit_by_name(d.window()->window, "key-press-event", event, &handled);
-       gdk_event_free(event);
-     },
-     false},
-    {"the title bar's close", [](Dialog& d) { gtk_window_close(GTK_WINDOW(d.window()->window)); }, false},
-};
-
-TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder) {
-  for (const Closing& closing : kClosings) {
-    SCOPED_TRACE(closing.how);
-    ScriptedResetDialog dialog;
-    dialog.fileError = closing.fileError;
+TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndHoldsTheCommandsThatEndTheDialog) {
+  testing::ConfigHome config;  // where the unit's port goes
+  int index = 0;
+  testing::RunCourses("--port 1", [&](const testing::ResetCourse& course) {
+    HeldResetDialog dialog;
+    dialog.fileError = index == 0;
+    const auto close = kClosings[index++];
     Seen seen;
-    Script script(closing.how, {
-        WatchStatus(dialog, seen),
-        [&dialog] {
-          gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
-          return true;
-        },
-        // The worker waits for its message box.
-        [&dialog] {
-          GtkWindow* box = FindWindow("");
-          if (box != nullptr) {
-            EXPECT_FALSE(dialog.boxClosed);
-            gtk_window_close(box);
-          }
-          return box != nullptr;
-        },
-        // RESET is disabled and EXIT has the focus; About opens.
-        [&dialog] {
-          if (!dialog.waiting) {
-            return false;
-          }
-          EXPECT_FALSE(gtk_widget_is_sensitive(Control(dialog, IDOK)));
-          EXPECT_TRUE(Focused(dialog, IDCANCEL));
-          // The window menu's items: Close, a separator, About.
-          GList* items = gtk_container_get_children(GTK_CONTAINER(dialog.window()->menu));
-          g_idle_add(+[](gpointer item) -> gboolean {
-            gtk_menu_item_activate(GTK_MENU_ITEM(item));
-            return G_SOURCE_REMOVE;
-          }, g_list_nth_data(items, 2));
-          g_list_free(items);
-          return true;
-        },
-        [&dialog] {
-          GtkWindow* about = FindWindow("About Pantoline");
-          if (about != nullptr) {
-            gtk_window_close(about);
-          }
-          return about != nullptr;
-        },
-        // The command is held: the dialog is still there.
-        [&] {
-          if (FindWindow("About Pantoline") != nullptr) {
-            return false;
-          }
-          closing.close(dialog);
-          EXPECT_FALSE(dialog.window()->ended);
-          dialog.goOn = true;
-          return true;
-        },
-        // A file error is reported before the held command takes effect.
-        [&] {
-          if (!closing.fileError) {
-            return true;
-          }
-          GtkWindow* box = FindWindow("");
-          if (box != nullptr) {
-            EXPECT_EQ(Labels(GTK_WIDGET(box)), "The disk is full.\n/nowhere/ResetSystemLog.docOK");
-            EXPECT_FALSE(dialog.window()->ended);
-            gtk_window_close(box);
-          }
-          return box != nullptr;
-        },
-    });
+    Script script(
+        course.name,
+        {WatchStatus(dialog, seen),
+         [&dialog] {
+           EXPECT_TRUE(Focused(dialog, IDOK));
+           gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
+           return true;
+         },
+         // The run waits for its message boxes.
+         [&] {
+           if (GtkWindow* box = FindWindow("")) {
+             EXPECT_FALSE(Shown(course, seen));
+             seen.boxes.push_back(Labels(GTK_WIDGET(box)));
+             gtk_window_close(box);
+           }
+           return Shown(course, seen);
+         },
+         // While the run goes on, RESET is disabled, EXIT has the focus and
+         // the window menu's About opens.
+         [&] {
+           EXPECT_FALSE(gtk_widget_is_sensitive(Control(dialog, IDOK)));
+           EXPECT_TRUE(Focused(dialog, IDCANCEL));
+           ExpectShown(course, seen, "OK");
+           // The bar counts in the range the reset gives and stays inside.
+           GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
+           static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
+           dialog.ShowProgress(1028 * 3);
+           EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
+           EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(Control(dialog, IDC_STATUS))), "3084 bytes Sent");
+           static_cast<ResetDisplay&>(dialog).SetProgressRange(2);
+           EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
+           // The window menu's items: Close, a separator, About.
+           GList* items = gtk_container_get_children(GTK_CONTAINER(dialog.window()->menu));
+           g_idle_add(+[](gpointer item) -> gboolean {
+             gtk_menu_item_activate(GTK_MENU_ITEM(item));
+             return G_SOURCE_REMOVE;
+           }, g_list_nth_data(items, 2));
+           g_list_free(items);
+           return true;
+         },
+         [] {
+           GtkWindow* about = FindWindow("About Pantoline");
+           if (about != nullptr) {
+             gtk_window_close(about);
+           }
+           return about != nullptr;
+         },
+         // The command is held: the dialog is still there.
+         [&] {
+           if (FindWindow("About Pantoline") != nullptr) {
+             return false;
+           }
+           close(dialog);
+           EXPECT_FALSE(dialog.window()->ended);
+           dialog.goOn = true;
+           return true;
+         },
+         // A file error is reported before the held command takes effect.
+         [&] {
+           if (!dialog.fileError) {
+             return true;
+           }
+           GtkWindow* box = FindWindow("");
+           if (box != nullptr) {
+             EXPECT_EQ(Labels(GTK_WIDGET(box)), "The disk is full.\n/nowhere/ResetSystemLog.docOK");
+             EXPECT_FALSE(dialog.window()->ended);
+             gtk_window_close(box);
+           }
+           return box != nullptr;
+         }});
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(script.done());
-    EXPECT_EQ(seen.texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
-    EXPECT_EQ(seen.progress.back(), 128 * 1000);
-  }
+  });
 }
 
 }  // namespace
