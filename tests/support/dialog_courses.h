@@ -69,25 +69,22 @@ std::optional<std::string> FindDialog(const std::string& title, bool close);
 inline void KeepScreenshot(std::string name) {
   const char* folder = std::getenv("PANTOLINE_ARTEFACTS");
   if (folder == nullptr) return;
-  std::replace(name.begin(), name.end(), ' ', '_');
   const std::string file = std::string(folder) + "/" + name + ".png";
   if (RunOnHost("mkdir -p '" + std::string(folder) + "' && import -window root '" + file + "'") == 0) {
     std::printf("The screen is kept in %s\n", file.c_str());
   }
 }
 
-// The simulated unit (PANTOLINE_SIMUNIT) in the background, its port
-// placed by `place`, answering the greeting or not. With --once it ends
-// after one transfer, which it writes to received.bin; it is ended after
-// five minutes at the latest, should the test itself be ended.
+// The simulated unit (PANTOLINE_SIMUNIT) in the background, its port placed by `place`, answering
+// the greeting or not. With --once it ends after one transfer, which it writes to received.bin; it
+// is ended after five minutes at the latest, should the test itself be ended.
 inline std::string StartUnit(const std::string& place, bool answers) {
   return "( timeout 300 \"$PANTOLINE_SIMUNIT\" " + place + " --once --output received.bin --greeting " +
          (answers ? "normal" : "silent") +
          " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
          " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
 }
-// Ends the unit: one that has written its transfer gets a second to end by
-// itself.
+// Ends the unit: one that has written its transfer gets a second to end by itself.
 inline constexpr char kStopUnit[] =
     "if [ -e unit.pid ]; then"
     " [ -e received.bin ] && for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
@@ -128,9 +125,9 @@ class Script {
   std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
 };
 
-// The main dialog whose run, after the reset, waits until the test lets
-// it go on (at once where the run is RESET's handler itself) and then, if
-// asked, fails on a file as a full disk makes it fail.
+// The main dialog whose run, after the reset, waits until the test lets it go on (at once where the
+// run is RESET's handler itself), shows kThen and, if asked, fails on a file as a full disk makes it.
+inline const std::vector<std::string> kThen = {"one", "two"};
 class HeldResetDialog : public ui::ResetDialog {
  public:
   bool fileError = false;
@@ -139,14 +136,14 @@ class HeldResetDialog : public ui::ResetDialog {
     RunReset(*this, [this](ResetDisplay& display) {
       OnReset(display);
       while (!goOn) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      for (const std::string& text : kThen) display.ShowStatus(text.c_str());
       if (fileError) throw FileError(FileError::Cause::kDiskFull, "ResetSystemLog.doc");
     });
   }
 };
 
-// A course of the reset as the window shows it, from RESET to the last
-// status, and how the dialog is then ended: EXIT is followed by a file
-// error of the run.
+// A course of the reset as the window shows it, from RESET to the last status, and how the dialog
+// is then ended: EXIT is followed by a file error of the run.
 struct ResetCourse {
   const char* name;
   bool package;      // ResetPack.qv5 is in the working folder
@@ -194,6 +191,8 @@ inline Step CloseBoxes(ui::ResetDialog& dialog, Seen& seen, std::size_t texts) {
     if (box) {
       seen.texts.push_back(kBox + *box);
       EXPECT_FALSE(Ended(dialog));
+      // The run waits for its own boxes: its log is complete only at a file error's.
+      EXPECT_EQ(ReadFile("ResetSystemLog.doc").ends_with("COMPLETE \n"), box->starts_with("The disk"));
     }
     return !box && seen.texts.size() >= texts;
   };
@@ -224,7 +223,6 @@ inline void RunCourses(const std::string& place) {
            Click(dialog, ui::IDOK);
            return true;
          },
-         // The run waits for each box: its text comes before the next status.
          CloseBoxes(dialog, seen, texts.size()),
          // Progress shows for the reset's own link only (numbered 1), in
          // units of 1028 bytes.
@@ -245,11 +243,14 @@ inline void RunCourses(const std::string& place) {
            for (const Closing how : course.closings) Close(dialog, how);
            EXPECT_FALSE(Ended(dialog));
            dialog.goOn = true;
+           // The run shows kThen while this thread is busy: neither text may be lost.
+           std::this_thread::sleep_for(std::chrono::milliseconds(50));
            return true;
          },
          // A file error is reported before the held command takes effect.
-         CloseBoxes(dialog, seen, texts.size() + dialog.fileError)});
+         CloseBoxes(dialog, seen, texts.size() + kThen.size() + dialog.fileError)});
     EXPECT_EQ(dialog.DoModal(), ui::IDCANCEL);
+    texts.insert(texts.end(), kThen.begin(), kThen.end());
     if (dialog.fileError) texts.push_back(kBox + "The disk is full.\nResetSystemLog.doc");
     EXPECT_EQ(seen.texts, texts);
     // Progress may be coalesced, never reordered.
