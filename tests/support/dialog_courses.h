@@ -66,7 +66,7 @@ bool Ended(ui::ResetDialog& d);  // it has been told to end
 std::optional<std::string> FindDialog(const std::string& title, bool close);
 
 // A screenshot of the whole display as <PANTOLINE_ARTEFACTS>/<name>.png.
-inline void KeepScreenshot(std::string name) {
+inline void KeepScreenshot(const std::string& name) {
   const char* folder = std::getenv("PANTOLINE_ARTEFACTS");
   if (folder == nullptr) return;
   const std::string file = std::string(folder) + "/" + name + ".png";
