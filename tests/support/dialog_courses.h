@@ -76,11 +76,11 @@ inline void KeepScreenshot(const std::string& name) {
 }
 
 // The simulated unit (PANTOLINE_SIMUNIT) in the background, its port placed by `place`, answering
-// the greeting or not. With --once it ends after one transfer, which it writes to received.bin; it
-// is ended after five minutes at the latest, should the test itself be ended.
+// the greeting or not. With --once it ends after one transfer, written to received.bin. It is ended
+// after five minutes, should the test itself be ended, and killed 5 s after a stop it has not obeyed.
 inline std::string StartUnit(const std::string& place, bool answers) {
-  return "( timeout 300 \"$PANTOLINE_SIMUNIT\" " + place + " --once --output received.bin --greeting " +
-         (answers ? "normal" : "silent") +
+  return "( timeout -k 5 300 \"$PANTOLINE_SIMUNIT\" " + place +
+         " --once --output received.bin --greeting " + (answers ? "normal" : "silent") +
          " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
          " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
 }
