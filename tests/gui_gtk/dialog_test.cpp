@@ -1,255 +1,51 @@
 // The Linux program's main dialog, built and driven inside the test
 // process from its own main loop, on the display GDK_BACKEND names (CTest
 // runs it on X11 and on Wayland): every course of a reset against the
-// simulated unit, and the rules of a reset running beside the window.
-#include <gdk/gdkkeysyms.h>
+// simulated unit, the reset running beside the window.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "reset/file_error.h"
 #include "tests/support/config_home_posix.h"
 #include "tests/support/dialog_courses.h"
 #include "ui/gtk/toolkit.h"
-#include "ui/reset_dialog.h"
-#include "ui/resource_ids.h"
 
-namespace pantoline::ui {
+namespace pantoline::testing {
 namespace {
 
-using namespace std::chrono_literals;
-using testing::Script;
-using testing::Seen;
-using testing::Step;
-
-GtkWidget* Control(Dialog& dialog, int id) { return dialog.window()->Control(id); }
-
-bool Focused(Dialog& dialog, int id) {
-  return gtk_window_get_focus(GTK_WINDOW(dialog.window()->window)) == Control(dialog, id);
+// The window menu's item `n` (Close, a separator, About), activated.
+void Activate(ui::Dialog& d, int n) {
+  GList* items = gtk_container_get_children(GTK_CONTAINER(d.window()->menu));
+  gtk_menu_item_activate(GTK_MENU_ITEM(g_list_nth_data(items, n)));
+  g_list_free(items);
 }
 
-// The visible window with the title `title`, or null. Message boxes have
-// the program's name as their title: none in a test.
-GtkWindow* FindWindow(const char* title) {
-  GtkWindow* found = nullptr;
-  GList* all = gtk_window_list_toplevels();
-  for (GList* l = all; l != nullptr; l = l->next) {
-    GtkWindow* w = GTK_WINDOW(l->data);
-    if (gtk_widget_get_visible(GTK_WIDGET(w)) && g_strcmp0(gtk_window_get_title(w), title) == 0) {
-      found = w;
-    }
-  }
-  g_list_free(all);
-  return found;
+// `signal` with an event of `type` (the Escape key for a key press), as
+// the display server's event would reach `window`, at once.
+void Emit(GtkWidget* window, const char* signal, GdkEventType type) {
+  GdkEvent* event = gdk_event_new(type);
+  event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+  if (type == GDK_KEY_PRESS) event->key.keyval = GDK_KEY_Escape;
+  gboolean handled = FALSE;
+  g_signal_emit_by_name(window, signal, event, &handled);
+  gdk_event_free(event);
 }
 
-// The texts of the labels inside `widget`, one after another.
-std::string Labels(GtkWidget* widget) {
-  if (GTK_IS_LABEL(widget)) {
-    return gtk_label_get_text(GTK_LABEL(widget));
-  }
+// The first label's text inside `widget`: a message box's own text.
+std::string FirstText(GtkWidget* widget) {
+  if (GTK_IS_LABEL(widget)) return gtk_label_get_text(GTK_LABEL(widget));
   std::string text;
   if (GTK_IS_CONTAINER(widget)) {
     GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    for (GList* l = children; l != nullptr; l = l->next) {
-      text += Labels(GTK_WIDGET(l->data));
-    }
+    for (GList* l = children; l != nullptr && text.empty(); l = l->next) text = FirstText(GTK_WIDGET(l->data));
     g_list_free(children);
   }
   return text;
 }
 
-// Every text the status line shows from now on goes to `seen`.
-Step WatchStatus(Dialog& dialog, Seen& seen) {
-  return [&dialog, &seen] {
-    auto changed = +[](GtkEditable* entry, gpointer seen) {
-      static_cast<Seen*>(seen)->Status(gtk_entry_get_text(GTK_ENTRY(entry)));
-    };
-    GtkWidget* status = Control(dialog, IDC_STATUS);
-    changed(GTK_EDITABLE(status), &seen);
-    g_signal_connect(status, "changed", G_CALLBACK(changed), &seen);
-    return true;
-  };
-}
-
-class GtkDialog : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh"; }
-};
-
-TEST_F(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
-  testing::ConfigHome config;  // where the unit's port goes
-  testing::RunCourses("--port 1", [](const testing::ResetCourse& course) {
-    ResetDialog dialog;
-    Seen seen;
-    Script script(course.name,
-                  {WatchStatus(dialog, seen),
-                   [&dialog] {
-                     EXPECT_TRUE(Focused(dialog, IDOK));
-                     gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
-                     return true;
-                   },
-                   [&] {
-                     if (GtkWindow* box = FindWindow("")) {
-                       seen.boxes.push_back(Labels(GTK_WIDGET(box)));
-                       gtk_window_close(box);
-                     }
-                     return Shown(course, seen);
-                   },
-                   [&] {
-                     EXPECT_TRUE(Focused(dialog, IDCANCEL));
-                     ExpectShown(course, seen, "OK");
-                     // The bar counts in the range the reset gives and stays inside.
-                     GtkProgressBar* bar = GTK_PROGRESS_BAR(Control(dialog, IDC_PROGRESS));
-                     static_cast<ResetDisplay&>(dialog).SetProgressRange(4);
-                     dialog.ShowProgress(1028 * 3);
-                     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 0.75);
-                     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(Control(dialog, IDC_STATUS))), "3084 bytes Sent");
-                     static_cast<ResetDisplay&>(dialog).SetProgressRange(2);
-                     EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
-                     gtk_button_clicked(GTK_BUTTON(Control(dialog, IDCANCEL)));
-                     return true;
-                   }});
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-    EXPECT_TRUE(script.done());
-  });
-}
-
-// The main dialog with a reset of the test's own: a status, a message box,
-// a burst of progress, then it waits until the test lets it go on, shows
-// another status and, if asked, fails on a file.
-class ScriptedResetDialog : public ResetDialog {
- public:
-  bool fileError = false;
-  std::atomic<bool> boxClosed{false};
-  std::atomic<bool> waiting{false};
-  std::atomic<bool> goOn{false};
-
- protected:
-  void OnOK() override {
-    RunReset(*this, [this](ResetDisplay& display) {
-      display.DisableReset();
-      display.ShowStatus("one");
-      display.ShowMessage("box");
-      boxClosed = true;
-      for (int bytes = 0; bytes <= 128 * 1000; bytes += 128) {
-        display.ProgressReceiver()(display.ProgressContext(), bytes, 1);
-      }
-      waiting = true;
-      while (!goOn) {
-        std::this_thread::sleep_for(1ms);
-      }
-      display.ShowStatus("two");
-      if (fileError) {
-        throw FileError(FileError::Cause::kDiskFull, "/nowhere/ResetSystemLog.doc");
-      }
-    });
-  }
-};
-
-struct Closing {
-  const char* how;
-  void (*close)(Dialog& dialog);
-  bool fileError;
-};
-
-const Closing kClosings[] = {
-    {"EXIT", [](Dialog& d) { gtk_button_clicked(GTK_BUTTON(Control(d, IDCANCEL))); }, true},
-    {"Escape",
-     [](Dialog& d) {
-       GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
-       event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(d.window()->window)));
-       event->key.keyval = GDK_KEY_Escape;
-       gboolean handled = FALSE;
-       g_signal_emit_by_name(d.window()->window, "key-press-event", event, &handled);
-       gdk_event_free(event);
-     },
-     false},
-    {"the title bar's close", [](Dialog& d) { gtk_window_close(GTK_WINDOW(d.window()->window)); }, false},
-};
-
-TEST_F(GtkDialog, CommandsThatEndTheDialogWaitForTheRunWhichShowsItsTextsInOrder) {
-  for (const Closing& closing : kClosings) {
-    SCOPED_TRACE(closing.how);
-    ScriptedResetDialog dialog;
-    dialog.fileError = closing.fileError;
-    Seen seen;
-    Script script(closing.how, {
-        WatchStatus(dialog, seen),
-        [&dialog] {
-          gtk_button_clicked(GTK_BUTTON(Control(dialog, IDOK)));
-          return true;
-        },
-        // The worker waits for its message box.
-        [&dialog] {
-          GtkWindow* box = FindWindow("");
-          if (box != nullptr) {
-            EXPECT_FALSE(dialog.boxClosed);
-            gtk_window_close(box);
-          }
-          return box != nullptr;
-        },
-        // RESET is disabled and EXIT has the focus; About opens.
-        [&dialog] {
-          if (!dialog.waiting) {
-            return false;
-          }
-          EXPECT_FALSE(gtk_widget_is_sensitive(Control(dialog, IDOK)));
-          EXPECT_TRUE(Focused(dialog, IDCANCEL));
-          // The window menu's items: Close, a separator, About.
-          GList* items = gtk_container_get_children(GTK_CONTAINER(dialog.window()->menu));
-          g_idle_add(+[](gpointer item) -> gboolean {
-            gtk_menu_item_activate(GTK_MENU_ITEM(item));
-            return G_SOURCE_REMOVE;
-          }, g_list_nth_data(items, 2));
-          g_list_free(items);
-          return true;
-        },
-        [&dialog] {
-          GtkWindow* about = FindWindow("About Pantoline");
-          if (about != nullptr) {
-            gtk_window_close(about);
-          }
-          return about != nullptr;
-        },
-        // The command is held: the dialog is still there.
-        [&] {
-          if (FindWindow("About Pantoline") != nullptr) {
-            return false;
-          }
-          closing.close(dialog);
-          EXPECT_FALSE(dialog.window()->ended);
-          dialog.goOn = true;
-          return true;
-        },
-        // A file error is reported before the held command takes effect.
-        [&] {
-          if (!closing.fileError) {
-            return true;
-          }
-          GtkWindow* box = FindWindow("");
-          if (box != nullptr) {
-            EXPECT_EQ(Labels(GTK_WIDGET(box)), "The disk is full.\n/nowhere/ResetSystemLog.docOK");
-            EXPECT_FALSE(dialog.window()->ended);
-            gtk_window_close(box);
-          }
-          return box != nullptr;
-        },
-    });
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-    EXPECT_TRUE(script.done());
-    EXPECT_EQ(seen.texts, (std::vector<std::string>{ResetDialog::kGreeting, "one", "two"}));
-    EXPECT_EQ(seen.progress.back(), 128 * 1000);
-  }
-}
-
 }  // namespace
-}  // namespace pantoline::ui
 
-namespace pantoline::testing {
+const bool kRunsBeside = true;
+const char kBoxTitle[] = "";  // the program's name: none in a test
+
 int RunOnHost(const std::string& command) { return std::system(command.c_str()); }
 std::uintptr_t StartTimer(Script* script) {
   return g_timeout_add(10, [](gpointer script) -> gboolean {
@@ -258,6 +54,56 @@ std::uintptr_t StartTimer(Script* script) {
   }, script);
 }
 void StopTimer(std::uintptr_t timer) { g_source_remove(static_cast<guint>(timer)); }
+
+bool WatchStatus(ui::ResetDialog& d, Seen& seen) {
+  auto changed = +[](GtkEditable* entry, gpointer seen) {
+    static_cast<Seen*>(seen)->Status(gtk_entry_get_text(GTK_ENTRY(entry)));
+  };
+  changed(GTK_EDITABLE(d.window()->Control(ui::IDC_STATUS)), &seen);
+  g_signal_connect(d.window()->Control(ui::IDC_STATUS), "changed", G_CALLBACK(changed), &seen);
+  return true;
+}
+bool Focused(ui::ResetDialog& d, int id) {
+  return gtk_window_get_focus(GTK_WINDOW(d.window()->window)) == d.window()->Control(id);
+}
+void Click(ui::ResetDialog& d, int id) { gtk_button_clicked(GTK_BUTTON(d.window()->Control(id))); }
+void Close(ui::ResetDialog& d, Closing how) {
+  if (how == Closing::kExit) Click(d, ui::IDCANCEL);
+  if (how == Closing::kEscape) Emit(d.window()->window, "key-press-event", GDK_KEY_PRESS);
+  if (how == Closing::kTitleBarClose) Emit(d.window()->window, "delete-event", GDK_DELETE);
+  if (how == Closing::kMenuClose) Activate(d, 0);
+}
+void OpenAbout(ui::ResetDialog& d) {
+  g_idle_add(+[](gpointer d) -> gboolean {
+    Activate(*static_cast<ui::ResetDialog*>(d), 2);
+    return G_SOURCE_REMOVE;
+  }, &d);
+}
+double BarFraction(ui::ResetDialog& d) {
+  return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(d.window()->Control(ui::IDC_PROGRESS)));
+}
+bool Ended(ui::ResetDialog& d) { return d.window()->ended; }
+
+std::optional<std::string> FindDialog(const std::string& title, bool close) {
+  GList* all = gtk_window_list_toplevels();
+  std::optional<std::string> text;
+  for (GList* l = all; l != nullptr && !text; l = l->next) {
+    GtkWidget* w = GTK_WIDGET(l->data);
+    if (gtk_widget_get_visible(w) && g_strcmp0(gtk_window_get_title(GTK_WINDOW(w)), title.c_str()) == 0) {
+      text = FirstText(w);
+      if (close) Emit(w, "delete-event", GDK_DELETE);
+    }
+  }
+  g_list_free(all);
+  return text;
+}
+
+TEST(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndHoldsTheCommandsThatEndTheDialog) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh";
+  ConfigHome config;  // where the unit's port goes
+  RunCourses("--port 1");
+}
+
 }  // namespace pantoline::testing
 
 // Under AddressSanitizer: fontconfig, which GTK loads, keeps its caches for

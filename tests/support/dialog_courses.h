@@ -1,56 +1,90 @@
 // The program's main dialog driven from inside the test process, on either
-// desktop: steps run from the toolkit's timer while the dialog runs
-// modally, and the courses of a reset as the window shows them, with the
-// simulated unit as the first port ("\\.\Com1").
+// desktop: every course of a reset as the window shows it, against the
+// simulated unit as the first port ("\\.\Com1"), in steps run from the
+// toolkit's timer while the dialog runs modally.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "reset/file_error.h"
+#include "reset/reset_procedure.h"
 #include "tests/support/temp_dir.h"
 #include "ui/reset_dialog.h"
+#include "ui/resource_ids.h"
 
 namespace pantoline::testing {
 
 class Script;
-// What each dialog test gives of its desktop: `command` run with the
-// host's shell in the working folder, returning its exit status once it has
-// ended; and a timer that ticks `script` from the thread's message loop.
+// The ways to end the dialog: EXIT, Escape, the title bar's close and the
+// window menu's Close.
+enum class Closing { kExit, kEscape, kTitleBarClose, kMenuClose };
+
+// What the window showed, in order: the status line's texts and the message boxes' texts (after
+// kBox), and apart, the counts of the progress texts ("<n> bytes Sent", n >= 0).
+inline const std::string kBox = "box: ";
+struct Seen {
+  std::vector<std::string> texts;
+  std::vector<int> progress;
+  void Status(const std::string& text) {
+    if (text.ends_with(" bytes Sent") && text[0] != '-') progress.push_back(std::stoi(text));
+    else texts.push_back(text);
+  }
+};
+
+// What each dialog test gives of its desktop. `command` runs with the
+// host's shell in the working folder; the status is returned once it has
+// ended. The timer ticks `script` from the thread's message loop.
 int RunOnHost(const std::string& command);
 std::uintptr_t StartTimer(Script* script);
 void StopTimer(std::uintptr_t timer);
+// Whether the reset runs beside the window (or inside RESET's handler).
+extern const bool kRunsBeside;
+extern const char kBoxTitle[];  // the message boxes' title
+// For the open main dialog `d`: false while its window is not there yet,
+// then every text its status line shows goes to `seen`.
+bool WatchStatus(ui::ResetDialog& d, Seen& seen);
+bool Focused(ui::ResetDialog& d, int id);
+void Click(ui::ResetDialog& d, int id);
+void Close(ui::ResetDialog& d, Closing how);
+void OpenAbout(ui::ResetDialog& d);  // from the window menu, once the step is over
+double BarFraction(ui::ResetDialog& d);
+bool Ended(ui::ResetDialog& d);  // it has been told to end
+// The text of the open dialog or message box titled `title`, closed if
+// `close`; nothing if there is none.
+std::optional<std::string> FindDialog(const std::string& title, bool close);
 
 // A screenshot of the whole display as <PANTOLINE_ARTEFACTS>/<name>.png.
-inline void KeepScreenshot(std::string name) {
+inline void KeepScreenshot(const std::string& name) {
   const char* folder = std::getenv("PANTOLINE_ARTEFACTS");
   if (folder == nullptr) return;
-  std::replace(name.begin(), name.end(), ' ', '_');
   const std::string file = std::string(folder) + "/" + name + ".png";
   if (RunOnHost("mkdir -p '" + std::string(folder) + "' && import -window root '" + file + "'") == 0) {
     std::printf("The screen is kept in %s\n", file.c_str());
   }
 }
 
-// The simulated unit (PANTOLINE_SIMUNIT) in the background, its port
-// placed by `place`, answering the greeting or not. With --once it ends
-// after one transfer, which it writes to received.bin; it is ended after
-// five minutes at the latest, should the test itself be ended.
+// The simulated unit (PANTOLINE_SIMUNIT) in the background, its port placed by `place`, answering
+// the greeting or not. With --once it ends after one transfer, written to received.bin. It is ended
+// after five minutes, should the test itself be ended, and killed 5 s after a stop it has not obeyed.
 inline std::string StartUnit(const std::string& place, bool answers) {
-  return "( timeout 300 \"$PANTOLINE_SIMUNIT\" " + place + " --once --output received.bin --greeting " +
-         (answers ? "normal" : "silent") +
+  return "( timeout -k 5 300 \"$PANTOLINE_SIMUNIT\" " + place +
+         " --once --output received.bin --greeting " + (answers ? "normal" : "silent") +
          " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
          " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
 }
-// Ends the unit: one that has written its transfer gets a second to end by
-// itself.
+// Ends the unit: one that has written its transfer gets a second to end by itself.
 inline constexpr char kStopUnit[] =
     "if [ -e unit.pid ]; then"
     " [ -e received.bin ] && for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
@@ -58,12 +92,11 @@ inline constexpr char kStopUnit[] =
 
 using Step = std::function<bool()>;
 
-// Steps run one after another from the desktop's timer while a dialog
-// runs; a step that returns false is tried again at the next Tick. A step
-// that does not come to pass within a minute, or a dialog that does not end
-// within a minute of the last step, fails the test `name`: the screen is
-// kept, the unit stopped and the program ends, since a modal loop may wait
-// for a window that nobody closes.
+// Steps run one after another from the desktop's timer while a dialog runs; a step that returns
+// false is tried again at the next Tick. A step that does not come to pass within a minute, or a
+// dialog that does not end within a minute of the last step, fails the test `name`: the screen is
+// kept, the unit stopped and the program ends, since a modal loop may wait for a window that
+// nobody closes.
 class Script {
  public:
   Script(std::string name, std::vector<Step> steps)
@@ -92,30 +125,30 @@ class Script {
   std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
 };
 
-// The checks of the running test that have failed so far.
-inline int Failures() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
-
-// What the window showed: the status line's texts in order, progress texts
-// ("<n> bytes Sent", n >= 0) apart, and the message boxes' texts.
-struct Seen {
-  const int failuresBefore = Failures();
-  std::vector<std::string> texts;
-  std::vector<int> progress;
-  std::vector<std::string> boxes;
-
-  void Status(const std::string& text) {
-    if (text.ends_with(" bytes Sent") && text[0] != '-') progress.push_back(std::stoi(text));
-    else texts.push_back(text);
+// The main dialog whose run, after the reset, waits until the test lets it go on (at once where the
+// run is RESET's handler itself), shows kThen and, if asked, fails on a file as a full disk makes it.
+inline const std::vector<std::string> kThen = {"one", "two"};
+class HeldResetDialog : public ui::ResetDialog {
+ public:
+  bool fileError = false;
+  std::atomic<bool> goOn{!kRunsBeside};
+  void OnOK() override {
+    RunReset(*this, [this](ResetDisplay& display) {
+      OnReset(display);
+      while (!goOn) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      for (const std::string& text : kThen) display.ShowStatus(text.c_str());
+      if (fileError) throw FileError(FileError::Cause::kDiskFull, "ResetSystemLog.doc");
+    });
   }
 };
 
-// A course of the reset as the window shows it, from RESET to the last
-// status.
+// A course of the reset as the window shows it, from RESET to the last status, and how the dialog
+// is then ended: EXIT is followed by a file error of the run.
 struct ResetCourse {
   const char* name;
   bool package;      // ResetPack.qv5 is in the working folder
   bool unitAnswers;  // the unit on Com1 answers the greeting, or keeps silent
-  std::vector<std::string> boxes;
+  std::vector<Closing> closings;
   std::vector<std::string> texts;  // after the greeting
   std::string log;                 // ResetSystemLog.doc
 };
@@ -124,72 +157,108 @@ inline const std::string kOk = "QV5SUCCESS: Successful";
 inline const std::string kLocate =
     "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    ";
 inline const ResetCourse kResetCourses[] = {
-    {"the unit is loaded", true, true, {},
+    {"the unit is loaded", true, true, {Closing::kExit},
      {"...Attempting to locate the Lodestria...", "...Lodestria Found...", "...Loading Initialized, Please wait...",
       "-1 bytes Sent", "Lodestria Updated.  Click the EXIT button below."},
      kLocate + kOk + " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + kOk +
          "\nApp Load System:: \n    " + kOk + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n"},
-    {"no package", false, true, {"The ResetPack file could not be found!!"},
-     {"The ResetPack file not found. Please EXIT the program."},
+    {"no package", false, true, {Closing::kEscape},
+     {kBox + "The ResetPack file could not be found!!", "The ResetPack file not found. Please EXIT the program."},
      "PANTOLINE LOG INITIATED \n ResetPack was NOT found \n PANTOLINE LOG COMPLETE \n"},
     // The last name tried, Com32, does not exist: its open failed.
-    {"the unit never answers", true, false, {},
+    {"the unit never answers", true, false, {Closing::kTitleBarClose, Closing::kMenuClose},
      {"...Attempting to locate the Lodestria...", "...Lodestria NOT Found...",
       " Lodestria not found. Check your connections and try again."},
      kLocate + "QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - Current Port = NOT FOUND\n"
                "PANTOLINE LOG COMPLETE \n"},
 };
 
-// The courses' package: 3000 bytes, which end inside the last of 24 blocks.
-inline std::string CoursePackage() {
+// The courses' package: 3000 bytes, which end inside the last of 24
+// blocks; the unit receives them, the pad byte 0x1A and zeros to the end.
+inline std::string CoursePackage(bool received) {
   std::string package(3000, '\0');
   for (std::size_t i = 0; i < package.size(); ++i) package[i] = static_cast<char>(i * 131 + 17);
+  if (received) package = (package + '\x1a').append(24 * 128 - 3001, '\0');
   return package;
 }
 
-// What the unit receives of it: the pad byte 0x1A, then zeros to the end
-// of the last block.
-inline std::string ReceivedPackage() {
-  std::string package = CoursePackage() + '\x1a';
-  package.resize(24 * 128, '\0');
-  return package;
-}
-
-// The run of `course` has shown all its texts.
-inline bool Shown(const ResetCourse& course, const Seen& seen) {
-  return seen.texts.size() > course.texts.size();
-}
-
-// The course as the window showed it, each box's text followed by
-// `boxEnd` (its button's label, where the platform reads it). Keeps the
-// screen when a check of the course has failed.
-inline void ExpectShown(const ResetCourse& course, const Seen& seen, const std::string& boxEnd) {
-  std::vector<std::string> texts{ui::ResetDialog::kGreeting};
-  texts.insert(texts.end(), course.texts.begin(), course.texts.end());
-  EXPECT_EQ(seen.texts, texts);
-  std::vector<std::string> boxes;
-  for (const std::string& box : course.boxes) boxes.push_back(box + boxEnd);
-  EXPECT_EQ(seen.boxes, boxes);
-  // Progress may be coalesced, never reordered.
-  EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
-  if (Failures() > seen.failuresBefore) KeepScreenshot(course.name);
+// Closes the run's message boxes as they come, until `seen` holds `texts`
+// texts; the dialog does not end meanwhile. The step is over at a tick
+// without a box, so that the next step does not run inside the box's loop.
+inline Step CloseBoxes(ui::ResetDialog& dialog, Seen& seen, std::size_t texts) {
+  return [&dialog, &seen, texts] {
+    const std::optional<std::string> box = FindDialog(kBoxTitle, true);
+    if (box) {
+      seen.texts.push_back(kBox + *box);
+      EXPECT_FALSE(Ended(dialog));
+      // The run waits for its own boxes: its log is complete only at a file error's.
+      EXPECT_EQ(ReadFile("ResetSystemLog.doc").ends_with("COMPLETE \n"), box->starts_with("The disk"));
+    }
+    return !box && seen.texts.size() >= texts;
+  };
 }
 
 // Every course, each in a working folder of its own with a unit whose port
-// `place` places; `run` takes the dialog through the course.
-inline void RunCourses(const std::string& place, const std::function<void(const ResetCourse&)>& run) {
+// `place` places. Each course is ended while its run goes on (on Windows,
+// after it), the command held until the run is over.
+inline void RunCourses(const std::string& place) {
   for (const ResetCourse& course : kResetCourses) {
     SCOPED_TRACE(course.name);
     TempDir work;
     WorkingDir cwd(work.path());
     if (course.package) {
-      WriteFile("ResetPack.qv5", CoursePackage());
+      WriteFile("ResetPack.qv5", CoursePackage(false));
       ASSERT_EQ(RunOnHost(StartUnit(place, course.unitAnswers)), 0) << ReadFile("unit.err");
     }
-    run(course);
+    HeldResetDialog dialog;
+    dialog.fileError = course.closings[0] == Closing::kExit;
+    std::vector<std::string> texts{ui::ResetDialog::kGreeting};
+    texts.insert(texts.end(), course.texts.begin(), course.texts.end());
+    Seen seen;
+    Script script(
+        course.name,
+        {[&] {
+           if (!WatchStatus(dialog, seen)) return false;
+           EXPECT_TRUE(Focused(dialog, ui::IDOK));
+           Click(dialog, ui::IDOK);
+           return true;
+         },
+         CloseBoxes(dialog, seen, texts.size()),
+         // Progress shows for the reset's own link only (numbered 1), in
+         // units of 1028 bytes.
+         [&] {
+           EXPECT_TRUE(Focused(dialog, ui::IDCANCEL));
+           ResetDisplay& display = dialog;
+           display.SetProgressRange(4);
+           display.ProgressReceiver()(display.ProgressContext(), 1028 * 3, 1);
+           display.ProgressReceiver()(display.ProgressContext(), 1027, 2);
+           EXPECT_EQ(BarFraction(dialog), 0.75);
+           OpenAbout(dialog);
+           return true;
+         },
+         [] { return FindDialog("About Pantoline", true).has_value(); },
+         // The commands that end the dialog are held until the run is over.
+         [&] {
+           if (FindDialog("About Pantoline", false)) return false;
+           for (const Closing how : course.closings) Close(dialog, how);
+           EXPECT_FALSE(Ended(dialog));
+           dialog.goOn = true;
+           // The run shows kThen while this thread is busy: neither text may be lost.
+           std::this_thread::sleep_for(std::chrono::milliseconds(50));
+           return true;
+         },
+         // A file error is reported before the held command takes effect.
+         CloseBoxes(dialog, seen, texts.size() + kThen.size() + dialog.fileError)});
+    EXPECT_EQ(dialog.DoModal(), ui::IDCANCEL);
+    texts.insert(texts.end(), kThen.begin(), kThen.end());
+    if (dialog.fileError) texts.push_back(kBox + "The disk is full.\nResetSystemLog.doc");
+    EXPECT_EQ(seen.texts, texts);
+    // Progress may be coalesced, never reordered.
+    EXPECT_TRUE(std::is_sorted(seen.progress.begin(), seen.progress.end()));
+    EXPECT_EQ(seen.progress.back(), 1028 * 3);
     EXPECT_EQ(ReadFile("ResetSystemLog.doc"), course.log);
     RunOnHost(kStopUnit);
-    EXPECT_EQ(ReadFile("received.bin"), course.package && course.unitAnswers ? ReceivedPackage() : "");
+    EXPECT_EQ(ReadFile("received.bin"), course.package && course.unitAnswers ? CoursePackage(true) : "");
   }
 }
 
