@@ -117,6 +117,7 @@ std::string LinePeer::Settings(PortHandle) const {
     s += " cooked";
   s += gDriver.modemOn & TIOCM_DTR ? " dtr+" : " dtr-";
   s += gDriver.modemOn & TIOCM_RTS ? " rts+" : " rts-";
+  if (gDriver.modemOn & ~(TIOCM_DTR | TIOCM_RTS)) s += " other lines+";
   // A USB adapter gathers input for up to 16 ms unless asked not to.
   if (gDriver.serialFlags != (kDriverOwnFlag | ASYNC_LOW_LATENCY)) s += " slow";
   return s;

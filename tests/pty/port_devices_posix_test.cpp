@@ -1,7 +1,8 @@
-// How Linux port names lead to devices, on a made-up /dev and /sys; and a
-// device that the user may not open, or that another program holds: passed
-// over like any port that does not open, with one line on standard error
-// that names it and says what helps.
+// Linux ports beyond what a pseudo-terminal shows: a write the driver
+// refuses; how port names lead to devices, on a made-up /dev and /sys; and a
+// device the user may not open, or that another program holds: passed over
+// like any port that does not open, and named on standard error with what helps.
+#include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
@@ -11,14 +12,56 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <vector>
 
+#include "link/device_link.h"
 #include "link/port_names_posix.h"
 #include "link/serial_port.h"
+#include "tests/pty/line_peer.h"
 #include "tests/support/config_home_posix.h"
+
+// A driver that refuses writes (the program is linked with --wrap=write):
+// armed with an error, it lets `gPass` bytes through, then fails with it.
+static int gError = 0;
+static std::size_t gPass = 0;
+extern "C" ssize_t __real_write(int fd, const void* buffer, std::size_t count);
+extern "C" ssize_t __wrap_write(int fd, const void* buffer, std::size_t count) {
+  if (gError != 0 && gPass == 0) {
+    errno = gError;
+    return -1;
+  }
+  const ssize_t put = __real_write(fd, buffer, gError != 0 ? std::min(count, gPass) : count);
+  if (gError != 0 && put > 0) gPass -= static_cast<std::size_t>(put);
+  return put;
+}
 
 namespace pantoline {
 namespace {
+
+// A pulled USB adapter fails writes with EIO, ENXIO or ENODEV: the port is
+// gone. Any other refusal fails this write only, as not sent when nothing
+// went out before it.
+TEST(SerialWrite, ARefusedWriteFailsAndOnlyAPulledAdapterIsGone) {
+  const std::tuple<int, std::size_t, ResultCode, bool> cases[] = {
+      {EIO, 0, QV5COMMANDNOTSENT, true},    {ENXIO, 2, QV5COMMANDNOTSENT, true},
+      {ENODEV, 0, QV5COMMANDNOTSENT, true}, {EPERM, 0, QV5COMMANDNOTSENT, false},
+      {EPERM, 2, QV5GETOVERLAPPEDRESULTERROR, false}};
+  testing::LinePeer peer;
+  SerialPorts& ports = SystemSerialPorts();
+  for (const auto& [error, pass, result, gone] : cases) {
+    SCOPED_TRACE(std::string(strerror(error)) + " after " + std::to_string(pass));
+    ResultCode code = -1;
+    const PortHandle port =
+        ports.Open(peer.portName.c_str(), DeviceLink::UnitSettings(), DeviceLink::kUnitTimeouts, &code);
+    ASSERT_EQ(code, QV5SUCCESS);
+    std::tie(gError, gPass) = std::pair(error, pass);
+    EXPECT_EQ(ports.Write(port, reinterpret_cast<const std::uint8_t*>("SA-28\r"), 6), result);
+    gError = 0;
+    EXPECT_EQ(ports.Gone(port), gone);
+    ports.Close(port);
+  }
+}
 
 namespace fs = std::filesystem;
 
@@ -89,17 +132,16 @@ TEST(PortPermission, APortPassedOverSaysWhyOnlyWhenPermissionOrAnotherProgramIsW
     const char* group;  // the device's group; nullptr: the file's own
     P mode;             // P::unknown: no device at all
     bool locked;        // another program holds the device
-    ResultCode code;
     std::string said, advice;  // on standard error, and to the reset
   };
   for (const Case& c : {
-           Case{nullptr, P::none, false, QV5INVALIDHANDLEVALUE, mayNot, mayNot},
-           Case{"dialout", kRw, false, QV5INVALIDHANDLEVALUE, join, join},
-           Case{"dialout", kRw & ~P::group_write, false, QV5INVALIDHANDLEVALUE, mayNot, mayNot},
+           Case{nullptr, P::none, false, mayNot, mayNot},
+           Case{"dialout", kRw, false, join, join},
+           Case{"dialout", kRw & ~P::group_write, false, mayNot, mayNot},
            // A group for every terminal gives no advice to join it.
-           Case{"tty", kRw, false, QV5INVALIDHANDLEVALUE, mayNot, mayNot},
-           Case{nullptr, kRw | P::others_read | P::others_write, true, QV5INVALIDHANDLEVALUE, busy, ""},
-           Case{nullptr, P::unknown, false, QV5INVALIDHANDLEVALUE, "", ""}}) {
+           Case{"tty", kRw, false, mayNot, mayNot},
+           Case{nullptr, kRw | P::others_read | P::others_write, true, busy, ""},
+           Case{nullptr, P::unknown, false, "", ""}}) {
     SCOPED_TRACE(std::string(c.group ? c.group : "own") + ": " + c.said);
     fs::remove(device);
     if (c.mode != P::unknown) {
@@ -115,7 +157,7 @@ TEST(PortPermission, APortPassedOverSaysWhyOnlyWhenPermissionOrAnotherProgramIsW
     SerialPorts& ports = SystemSerialPorts();
     ports.ClearAccessAdvice();
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(OpenCom1AsNobody(ports), c.code);
+    EXPECT_EQ(OpenCom1AsNobody(ports), QV5INVALIDHANDLEVALUE);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.said.empty() ? "" : "pantoline: " + c.said + "\n");
     EXPECT_EQ(ports.AccessAdvice(), c.advice);
     if (holder >= 0) close(holder);
