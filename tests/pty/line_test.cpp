@@ -16,11 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "link/clock.h"
 #include "link/device_link.h"
-#include "reset/reset_procedure.h"
 #include "tests/pty/line_peer.h"
-#include "tests/support/scripted_unit.h"
-#include "tests/support/temp_dir.h"
+#include "tests/reset/reset_run.h"
 
 namespace pantoline::testing {
 namespace {
@@ -181,15 +180,14 @@ TEST_F(SerialLine, AVanishedLineIsGoneAndItsReadsAndWritesFailAtOnce) {
   EXPECT_LT(MsSince(start), 300) << "not the read's 615 ms";
 }
 
-struct LastStatus final : ResetDisplay {
-  void DisableReset() override {}
-  void ShowStatus(const char* text) override { last = text; }
-  void SetProgressRange(int) override {}
-  void ShowMessage(const char*) override {}
-  ProgressCallback ProgressReceiver() override { return [](void*, std::int32_t, std::int32_t) {}; }
-  void* ProgressContext() override { return nullptr; }
-  std::string last;
-};
+// The port's deadlines and the reset's pauses run on this clock.
+TEST(SystemClock, CountsMillisecondsAsTheSystemDoes) {
+  const std::int64_t before = SystemClock().NowMs();
+  const Steady::time_point start = Steady::now();
+  SystemClock().SleepMs(300);
+  const double slept = static_cast<double>(SystemClock().NowMs() - before);
+  EXPECT_NEAR(slept, MsSince(start), 50);
+}
 
 // The line vanishes while the search waits for the unit's answer (on a port
 // that may be above the 32 fixed names: under Wine this runs with COM45);
@@ -209,13 +207,13 @@ TEST(HangUp, DuringTheSearchEndsTheRunWithinItsFixedPausesAndASecond) {
       vanished = Steady::now();
     }
   });
-  LastStatus display;
+  RecordingDisplay display;
   OnReset(display);
   stop = true;
   unit.join();
   ASSERT_NE(vanished, Steady::time_point{}) << "the search never greeted the unit";
   EXPECT_LE(MsSince(vanished), 2000 + 1000 + 1000) << "from the hang-up to the closed log";
-  EXPECT_EQ(display.last, " Lodestria not found. Check your connections and try again.");
+  EXPECT_EQ(display.events.back(), "status  Lodestria not found. Check your connections and try again.");
   EXPECT_NE(ReadFile("ResetSystemLog.doc").find("Current Port = NOT FOUND"), std::string::npos);
 }
 

@@ -95,5 +95,18 @@ TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
   alarm(0);
 }
 
+// Started with its standard input closed, as some launchers leave it, the
+// program opens its log on descriptor 0: a file like any other.
+TEST_F(ResetRun, AFileOnDescriptorZeroIsAFileLikeAnyOther) {
+  PutPackage(Package(300));
+  UnitOnCom3();
+  const int input = dup(0);
+  close(0);
+  Run();
+  dup2(input, 0);
+  close(input);
+  EXPECT_TRUE(Log().ends_with("Completed in 0 minutes \n" + kClosing)) << Log();
+}
+
 }  // namespace
 }  // namespace pantoline::testing
