@@ -18,7 +18,6 @@ files=$(cd "$work/unpacked" && find . -type f | sort | tr '\n' ' ')
 exe=$work/unpacked/Pantoline-1.0-win64/Pantoline.exe
 "$objdump" -h "$exe" | grep -q debug && fail "Pantoline.exe has debug sections"
 "$objdump" -t "$exe" | grep -q '\.text' && fail "Pantoline.exe keeps its symbol table"
-echo "Pantoline.exe: $(wc -c <"$exe") bytes"
 # The fixed version record (signature, then file and product versions 1.0),
 # and the texts of the version information, UTF-16 keys each before its value.
 od -An -tx1 -v "$exe" | tr -d ' \n' | grep -q bd04effe0000010000000100000000000000010000000000 ||
