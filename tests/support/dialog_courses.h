@@ -20,6 +20,7 @@
 
 #include "reset/file_error.h"
 #include "reset/reset_procedure.h"
+#include "tests/support/scripted_unit.h"
 #include "tests/support/temp_dir.h"
 #include "ui/reset_dialog.h"
 #include "ui/resource_ids.h"
@@ -173,13 +174,11 @@ inline const ResetCourse kResetCourses[] = {
                "PANTOLINE LOG COMPLETE \n"},
 };
 
-// The courses' package: 3000 bytes, which end inside the last of 24
-// blocks; the unit receives them, the pad byte 0x1A and zeros to the end.
+// The courses' package as file text: 3000 bytes, which end inside the last
+// of 24 blocks; the unit receives them padded.
 inline std::string CoursePackage(bool received) {
-  std::string package(3000, '\0');
-  for (std::size_t i = 0; i < package.size(); ++i) package[i] = static_cast<char>(i * 131 + 17);
-  if (received) package = (package + '\x1a').append(24 * 128 - 3001, '\0');
-  return package;
+  const Bytes package = received ? Padded(Package(3000)) : Package(3000);
+  return {package.begin(), package.end()};
 }
 
 // Closes the run's message boxes as they come, until `seen` holds `texts`
