@@ -111,8 +111,8 @@ void AbandonPending(HANDLE port, OVERLAPPED* overlapped) {
 }
 
 // The event an overlapped call signals: unnamed, manual-reset, one per
-// thread and kept for the thread's life (the system closes it with the
-// process). Reuse is safe: ReadFile and WriteFile reset it as they start,
+// thread and kept for the thread's life: closed when the thread ends (the
+// desktop program's reset runs on a thread of its own). Reuse is safe: ReadFile and WriteFile reset it as they start,
 // and no operation outlives its call. A fresh event per call cost two more
 // system calls per block and acknowledgement; under Wine each is a round
 // trip to its server, about a tenth of a millisecond on the line's time.
@@ -122,12 +122,17 @@ void AbandonPending(HANDLE port, OVERLAPPED* overlapped) {
 // also posting a completion packet, one more server request under Wine for
 // a port that never has a completion port.
 HANDLE CallEvent() {
-  thread_local HANDLE event = nullptr;
-  if (event == nullptr) {
-    event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  }
-  return event == nullptr ? nullptr
-                          : reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(event) | 1);
+  thread_local struct ThreadEvent {
+    HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~ThreadEvent() {
+      if (handle != nullptr) {
+        CloseHandle(handle);
+      }
+    }
+  } event;
+  return event.handle == nullptr
+             ? nullptr
+             : reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(event.handle) | 1);
 }
 
 bool DeviceVanished(DWORD error) {

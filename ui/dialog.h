@@ -6,18 +6,14 @@
 // modally; the program's dialogs override the operations below and call
 // the protected ones. Only what the program's two dialogs need is here.
 //
-// Commands reach OnOK and OnCancel through the toolkit's dispatch, which
-// catches a FileError escaping a handler, reports it in a message box with
-// a stop icon (its cause and the file's path) and treats the command as
-// handled.
+// Commands reach OnOK and OnCancel through the toolkit's dispatch; what a
+// handler throws is the handler's own to catch.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "reset/reset_display.h"
 
 namespace pantoline::ui {
 
@@ -149,23 +145,25 @@ class Dialog {
     (void)context;
     (void)controlId;
   }
+  // On the window's thread, after Wake and on the ticks.
+  virtual void OnWake() {}
+  virtual void OnTick(std::int64_t nowUs) { (void)nowUs; }
 
   // Runs DoDataExchange; only towards the controls (`saveAndValidate`
   // false) is supported, the program never reads its controls back.
   void UpdateData(bool saveAndValidate);
-  // Repaints what has changed at once where the platform needs to be told
-  // (Windows, whose one thread runs the reset); GTK repaints by itself.
+  // Repaints what has changed at once, before the message loop would
+  // (Windows); GTK repaints on its next frame by itself.
   void UpdateWindow();
-  // Runs `reset` on `display` (this dialog's own) as the long work of a
-  // command. Windows: at once, inside the command's handler, on the one
-  // thread; a FileError leaving it is the dispatch's to report. GTK: on a
-  // worker thread, returning at once; `display` is then reached only on
-  // the main thread, through a display that hands every call over to the
-  // main loop; while the run lasts the cancel commands (EXIT, Escape,
-  // Close) are held and carried out after it, other commands but the
-  // window menu's are dropped, a FileError leaving the run is reported
-  // like one leaving a handler, and the dialog never ends before the run.
-  void RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> reset);
+  // Has the window's thread call OnWake soon. May be called from any
+  // thread while the window exists; wakes that come before OnWake runs
+  // may be carried out as one.
+  void Wake();
+  // From StartTicks to StopTicks, OnTick runs on the window's thread some
+  // 20 to 60 times a second (on its frames where the platform paints in
+  // frames), with a monotonic time in microseconds.
+  void StartTicks();
+  void StopTicks();
   // Disabling the control that has the focus passes the focus on to the
   // next tab stop first, so that the keyboard (Escape) still reaches the
   // dialog.

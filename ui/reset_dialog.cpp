@@ -1,5 +1,8 @@
 #include "ui/reset_dialog.h"
 
+#include <system_error>
+
+#include "reset/file_error.h"
 #include "reset/reset_procedure.h"
 #include "ui/about_dialog.h"
 #include "ui/resource_ids.h"
@@ -31,10 +34,68 @@ bool ResetDialog::OnInitDialog() {
 
 void ResetDialog::OnOK() {
   // Runs once: the reset disables RESET first and nothing enables it again.
-  RunReset(*this, [](ResetDisplay& display) { OnReset(display); });
+  RunReset([](ResetDisplay& display) { OnReset(display); });
 }
 
-void ResetDialog::OnCancel() { Dialog::OnCancel(); }
+void ResetDialog::OnCancel() {
+  if (running_) {
+    cancelHeld_ = true;
+    return;
+  }
+  Dialog::OnCancel();
+}
+
+void ResetDialog::RunReset(std::function<void(ResetDisplay&)> reset) {
+  if (run_ != nullptr) {
+    return;  // once per dialog, even for a command sent to a disabled RESET
+  }
+  run_ = std::make_unique<ResetRun>(*this, [this] { Wake(); },
+                                    [this](std::exception_ptr escaped) { RunFinished(std::move(escaped)); });
+  try {
+    run_->Start(std::move(reset));
+  } catch (const std::system_error& error) {
+    DisableReset();
+    MessageBox(std::string("The reset could not be started: ") + error.what(), MessageStyle::kStop);
+    return;
+  }
+  running_ = true;
+  StartTicks();
+}
+
+void ResetDialog::RequestStop() {
+  if (running_) {
+    run_->RequestStop();
+  }
+}
+
+void ResetDialog::OnWake() {
+  if (run_ != nullptr) {
+    run_->Deliver();
+  }
+}
+
+void ResetDialog::OnTick(std::int64_t nowUs) {
+  if (running_) {
+    run_->OnTick(nowUs);
+  }
+}
+
+// The worker has ended: what escaped it is reported first, then the
+// commands held meanwhile are carried out.
+void ResetDialog::RunFinished(std::exception_ptr escaped) {
+  running_ = false;
+  StopTicks();
+  if (escaped != nullptr) {
+    try {
+      std::rethrow_exception(escaped);
+    } catch (const FileError& error) {
+      MessageBox(error.what(), MessageStyle::kStop);
+    }
+  }
+  if (cancelHeld_) {
+    Dialog::OnCancel();
+  }
+}
 
 void ResetDialog::OnSysCommand(unsigned command) {
   if ((command & 0xFFF0) == IDM_ABOUTBOX) {

@@ -1,17 +1,20 @@
 // The program's working window: a progress bar, one status line, RESET
-// LODESTRIA and EXIT. RESET runs the reset through the toolkit's RunReset:
-// inside the button's handler on Windows, each display call repainting at
-// once since no message loop runs meanwhile; beside the window on Linux,
-// each display call reaching this dialog on the main thread. The window
-// changes during the run only through ShowStatus, ShowProgress and
-// OnProgress. RESET works once per start of the program.
+// LODESTRIA and EXIT. RESET runs the reset on a worker thread beside the
+// window (see reset_run.h), each display call reaching this dialog on the
+// window's thread, so that the window answers the desktop all through the
+// run. The window changes during the run only through ShowStatus,
+// ShowProgress and OnProgress. RESET works once per start of the program.
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "reset/reset_display.h"
 #include "ui/dialog.h"
+#include "ui/reset_run.h"
 
 namespace pantoline::ui {
 
@@ -45,11 +48,25 @@ class ResetDialog : public Dialog, public ResetDisplay {
   bool OnInitDialog() override;
   // RESET: the reset itself.
   void OnOK() override;
+  // EXIT, Escape, Enter on EXIT, the title bar's close and the window
+  // menu's Close all come here: while the reset runs they are held, and
+  // carried out once it is over.
   void OnCancel() override;
   void OnSysCommand(unsigned command) override;
   void OnPaint() override;
   Icon OnQueryDragIcon() override { return appIcon; }
   void OnCtlColor(ColorContext& context, int controlId) override;
+  void OnWake() override;
+  void OnTick(std::int64_t nowUs) override;
+
+  // Runs `reset` on a worker thread with this dialog's display, once per
+  // dialog: RESET's work. What escapes it is reported on the window's
+  // thread, a FileError in a stop box. A thread that cannot be started is
+  // reported in a stop box too, RESET disabled, and nothing runs.
+  void RunReset(std::function<void(ResetDisplay&)> reset);
+  // The running reset, asked to end early and soundly; nothing when none
+  // runs.
+  void RequestStop();
 
   // The rest of what the reset uses of the window.
   void DisableReset() override;
@@ -64,6 +81,11 @@ class ResetDialog : public Dialog, public ResetDisplay {
   std::string statusText;   // edit 1000
   std::string fileText;     // hidden edit 1004, always empty
   Icon appIcon;
+
+  void RunFinished(std::exception_ptr escaped);
+  std::unique_ptr<ResetRun> run_;
+  bool running_ = false;
+  bool cancelHeld_ = false;  // a cancel command came while the reset ran
 };
 
 }  // namespace pantoline::ui

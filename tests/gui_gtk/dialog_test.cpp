@@ -43,7 +43,6 @@ std::string FirstText(GtkWidget* widget) {
 
 }  // namespace
 
-const bool kRunsBeside = true;
 const char kBoxTitle[] = "";  // the program's name: none in a test
 
 int RunOnHost(const std::string& command) { return std::system(command.c_str()); }

@@ -1,10 +1,14 @@
 // The Windows program's main dialog inside the test process, under Wine,
 // driven by a thread timer in its modal loops: every course of a reset
 // against the simulated unit (a Linux program, started through the host's
-// shell as COM1 of the prefix), the reset running inside RESET's handler.
+// shell as COM1 of the prefix), the reset running beside the window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <string>
+#include <thread>
 
 #include "tests/support/dialog_courses.h"
 #include "ui/application.h"
@@ -31,7 +35,6 @@ Script* ticking = nullptr;
 
 }  // namespace
 
-const bool kRunsBeside = false;
 const char kBoxTitle[] = "win32_dialog_tests";  // the executable's name
 
 // Wine starts a Linux program but gives no exit status of it: the shell
@@ -87,14 +90,14 @@ void Close(ui::ResetDialog& d, Closing how) {
   if (how == Closing::kMenuClose) PostMessageA(Handle(d), WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 void OpenAbout(ui::ResetDialog& d) { PostMessageA(Handle(d), WM_SYSCOMMAND, ui::IDM_ABOUTBOX, 0); }
-// Progress is painted at once, since the handler runs no message loop.
+// Progress is painted at once, as the display operations repaint.
 double BarFraction(ui::ResetDialog& d) {
   const HWND bar = GetDlgItem(Handle(d), ui::IDC_PROGRESS);
   EXPECT_FALSE(GetUpdateRect(GetDlgItem(Handle(d), ui::IDC_STATUS), nullptr, FALSE));
   return static_cast<double>(SendMessageA(bar, PBM_GETPOS, 0, 0)) / SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
 }
-// Nothing can end the dialog while the reset runs: no message loop runs.
-bool Ended(ui::ResetDialog&) { return false; }
+// The platform hides a dialog as soon as it is told to end.
+bool Ended(ui::ResetDialog& d) { return !IsWindowVisible(Handle(d)); }
 
 std::optional<std::string> FindDialog(const std::string& title, bool close) {
   const HWND window = FindWindowA("#32770", title.c_str());  // message boxes are dialogs too
@@ -105,6 +108,63 @@ std::optional<std::string> FindDialog(const std::string& title, bool close) {
 
 TEST(Win32Dialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
   RunCourses("--wine-prefix \"$WINEPREFIX\" --wine-port 1");
+}
+
+// The window answers its messages all through a run, as the desktop asks of
+// it: a second thread sends it WM_NULL every 100 ms and asks whether it
+// counts as hung, over the whole course of a unit that answers the greeting
+// but never asks for the package, until 20 s of that waiting have passed and
+// the unit is gone, and over the pauses on either side.
+TEST(Win32Dialog, AnswersItsWindowMessagesAllThroughARun) {
+  TempDir work;
+  WorkingDir cwd(work.path());
+  WriteFile("ResetPack.qv5", CoursePackage(false));
+  ASSERT_EQ(RunOnHost(StartUnit("--wine-prefix \"$WINEPREFIX\" --wine-port 1 --never-ask", true)), 0)
+      << ReadFile("unit.err");
+  ui::ResetDialog dialog;
+  Seen seen;
+  std::atomic<bool> probing{true};
+  std::atomic<bool> unitGone{false};
+  int probes = 0, hung = 0;
+  DWORD worstMs = 0;
+  std::thread prober;
+  Script script(
+      "probes",
+      {[&] {
+         if (!WatchStatus(dialog, seen)) return false;
+         const HWND window = Handle(dialog);
+         prober = std::thread([&, window] {
+           const DWORD start = GetTickCount();
+           for (DWORD next = start; probing; next += 100) {
+             if (!unitGone && GetTickCount() - start > 20'700) {  // the 0.5 s pause, then 20 s of waiting
+               RunOnHost(kStopUnit);
+               unitGone = true;
+             }
+             const DWORD sent = GetTickCount();
+             DWORD_PTR answer = 0;
+             const bool answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &answer) != 0;
+             worstMs = std::max(worstMs, answered ? GetTickCount() - sent : DWORD{3000});
+             hung += IsHungAppWindow(window) ? 1 : 0;
+             ++probes;
+             const DWORD now = GetTickCount();
+             if (static_cast<LONG>(next + 100 - now) > 0) Sleep(next + 100 - now);
+           }
+         });
+         Click(dialog, IDOK);
+         return true;
+       },
+       [&] { return unitGone && !seen.texts.empty() && seen.texts.back().starts_with("An error has occured"); },
+       [&] {
+         probing = false;
+         prober.join();
+         Close(dialog, Closing::kExit);
+         return true;
+       }});
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  std::printf("Probes: %d, worst answer %lu ms, %d said hung\n", probes, static_cast<unsigned long>(worstMs), hung);
+  EXPECT_GE(probes, 200);
+  EXPECT_LE(worstMs, 250u);
+  EXPECT_EQ(hung, 0);
 }
 
 // The tests run as the application's start-up work, after the toolkit's

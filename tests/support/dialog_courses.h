@@ -50,8 +50,6 @@ struct Seen {
 int RunOnHost(const std::string& command);
 std::uintptr_t StartTimer(Script* script);
 void StopTimer(std::uintptr_t timer);
-// Whether the reset runs beside the window (or inside RESET's handler).
-extern const bool kRunsBeside;
 extern const char kBoxTitle[];  // the message boxes' title
 // For the open main dialog `d`: false while its window is not there yet,
 // then every text its status line shows goes to `seen`.
@@ -126,15 +124,15 @@ class Script {
   std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
 };
 
-// The main dialog whose run, after the reset, waits until the test lets it go on (at once where the
-// run is RESET's handler itself), shows kThen and, if asked, fails on a file as a full disk makes it.
+// The main dialog whose run, after the reset, waits until the test lets it go on, shows kThen and,
+// if asked, fails on a file as a full disk makes it.
 inline const std::vector<std::string> kThen = {"one", "two"};
 class HeldResetDialog : public ui::ResetDialog {
  public:
   bool fileError = false;
-  std::atomic<bool> goOn{!kRunsBeside};
+  std::atomic<bool> goOn{false};
   void OnOK() override {
-    RunReset(*this, [this](ResetDisplay& display) {
+    RunReset([this](ResetDisplay& display) {
       OnReset(display);
       while (!goOn) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       for (const std::string& text : kThen) display.ShowStatus(text.c_str());
@@ -198,8 +196,8 @@ inline Step CloseBoxes(ui::ResetDialog& dialog, Seen& seen, std::size_t texts) {
 }
 
 // Every course, each in a working folder of its own with a unit whose port
-// `place` places. Each course is ended while its run goes on (on Windows,
-// after it), the command held until the run is over.
+// `place` places. Each course is ended while its run goes on, the command
+// held until the run is over.
 inline void RunCourses(const std::string& place) {
   for (const ResetCourse& course : kResetCourses) {
     SCOPED_TRACE(course.name);
@@ -240,6 +238,10 @@ inline void RunCourses(const std::string& place) {
          [&] {
            if (FindDialog("About Pantoline", false)) return false;
            for (const Closing how : course.closings) Close(dialog, how);
+           return true;
+         },
+         // By the next tick the commands have been dispatched (Windows posts some of them on).
+         [&] {
            EXPECT_FALSE(Ended(dialog));
            dialog.goOn = true;
            // The run shows kThen while this thread is busy: neither text may be lost.

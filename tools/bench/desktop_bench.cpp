@@ -77,7 +77,8 @@ void OnStatus(GtkEditable* entry, gpointer data) {
     m.endFrames = m.frames;
   } else if (text.starts_with("Lodestria Updated")) {
     m.updated = true;
-    m.dialog->EndDialog(pantoline::ui::IDCANCEL);
+    // EXIT, as a user ends the dialog: held until the run is over.
+    gtk_button_clicked(GTK_BUTTON(m.dialog->window()->Control(pantoline::ui::IDCANCEL)));
   }
 }
 

@@ -1,9 +1,7 @@
 // Dialogs on GTK 3: a window built from a layout table, run modally in a
 // nested main loop, with the commands of its buttons, keys and window menu
-// dispatched to the dialog's handlers. A reset runs on a worker thread
-// (see reset_run.h) while the main loop goes on: the window repaints and
-// answers its compositor throughout, and the commands that would end the
-// dialog wait until the run is over.
+// dispatched to the dialog's handlers. Other threads wake the main loop
+// for the dialog through a source of the window's own.
 #include <gdk/gdk.h>
 #include <gdk/gdkkeysyms.h>
 
@@ -12,9 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "reset/file_error.h"
 #include "ui/application.h"
-#include "ui/gtk/reset_run.h"
 #include "ui/gtk/toolkit.h"
 #include "ui/resource_ids.h"
 
@@ -167,68 +163,40 @@ void ShowProgressRange(GtkWidget* bar, const ProgressRange& range) {
   }
 }
 
+// A source that sleeps until its ready time is set to 0 from any thread.
+GSourceFuncs kWakeFuncs = {
+    nullptr, nullptr,
+    [](GSource* source, GSourceFunc callback, gpointer data) -> gboolean {
+      g_source_set_ready_time(source, -1);  // asleep until the next wake
+      return callback(data);
+    },
+    nullptr, nullptr, nullptr};
+
 }  // namespace
 
 // The platform's messages to the dialog's handlers.
 struct DialogDispatch {
-  // A command of the window's menu (its Close too) to OnSysCommand. While
-  // a reset runs, Close waits for its end; the About item opens at once.
-  static void SysCommand(Dialog& dialog, unsigned command) {
-    if (dialog.window_->run != nullptr && (command & 0xFFF0) == kCloseCommand) {
-      dialog.window_->held.push_back({true, command});
-      return;
-    }
-    Handle(dialog, [&dialog, command] { dialog.OnSysCommand(command); });
-  }
-
-  // A file error that escapes a handler is reported, and the command
-  // counts as handled.
-  template <typename Handler>
-  static void Handle(Dialog& dialog, Handler handler) {
-    try {
-      handler();
-    } catch (const FileError& error) {
-      dialog.MessageBox(error.what(), MessageStyle::kStop);
-    }
-  }
+  // A command of the window's menu (its Close too) to OnSysCommand.
+  static void SysCommand(Dialog& dialog, unsigned command) { dialog.OnSysCommand(command); }
 
   // A command from a button or a key: to OnOK or OnCancel. Other buttons'
-  // commands are accepted and ignored. While a reset runs, cancel waits
-  // for its end and nothing else is acted on: RESET is disabled.
+  // commands are accepted and ignored.
   static void Command(Dialog& dialog, int id) {
-    if (dialog.window_->run != nullptr) {
-      if (id == IDCANCEL) {
-        dialog.window_->held.push_back({false, static_cast<unsigned>(id)});
-      }
-      return;
+    if (id == IDOK) {
+      dialog.OnOK();
+    } else if (id == IDCANCEL) {
+      dialog.OnCancel();
     }
-    Handle(dialog, [&dialog, id] {
-      if (id == IDOK) {
-        dialog.OnOK();
-      } else if (id == IDCANCEL) {
-        dialog.OnCancel();
-      }
-    });
   }
 
-  // The worker has ended: what escaped it is reported as from a handler,
-  // then the commands held meanwhile are carried out in their order.
-  static void RunFinished(Dialog& dialog, std::exception_ptr escaped) {
-    Dialog::Window& w = *dialog.window_;
-    w.run.reset();
-    Trace("finished %d", dialog.templateId_);
-    if (escaped != nullptr) {
-      Handle(dialog, [&escaped] { std::rethrow_exception(escaped); });
-    }
-    std::vector<Dialog::Window::HeldCommand> held;
-    held.swap(w.held);
-    for (const auto& [system, command] : held) {
-      if (system) {
-        SysCommand(dialog, command);
-      } else {
-        Command(dialog, static_cast<int>(command));
-      }
-    }
+  static gboolean OnWake(gpointer data) {
+    static_cast<Dialog*>(data)->OnWake();
+    return G_SOURCE_CONTINUE;
+  }
+
+  static gboolean OnFrame(GtkWidget*, GdkFrameClock* clock, gpointer data) {
+    static_cast<Dialog*>(data)->OnTick(gdk_frame_clock_get_frame_time(clock));
+    return G_SOURCE_CONTINUE;
   }
 
   static bool InitDialog(Dialog& dialog) { return dialog.OnInitDialog(); }
@@ -453,6 +421,10 @@ void DialogDispatch::Build(Dialog& dialog, GtkWindow* owner) {
   g_signal_connect(w.window, "delete-event", G_CALLBACK(OnDelete), &dialog);
   g_signal_connect(w.window, "key-press-event", G_CALLBACK(OnKeyPress), &dialog);
   g_signal_connect(w.window, "draw", G_CALLBACK(OnDraw), &dialog);
+  w.wake = g_source_new(&kWakeFuncs, sizeof(GSource));
+  g_source_set_callback(w.wake, &OnWake, &dialog, nullptr);
+  g_source_set_ready_time(w.wake, -1);
+  g_source_attach(w.wake, nullptr);
 
   gtk_widget_realize(w.window);
 }
@@ -526,10 +498,6 @@ int Dialog::DoModal() {
     if (!w.ended) {
       g_main_loop_run(w.loop);
     }
-    // The dialog never ends before its reset: the run's end is waited for.
-    while (w.run != nullptr) {
-      g_main_context_iteration(nullptr, TRUE);
-    }
     g_main_loop_unref(w.loop);
   }
 
@@ -537,6 +505,9 @@ int Dialog::DoModal() {
   for (void** binding : w.bindings) {
     *binding = nullptr;
   }
+  StopTicks();
+  g_source_destroy(w.wake);
+  g_source_unref(w.wake);
   gtk_widget_destroy(w.window);
   if (w.css != nullptr) {
     gtk_style_context_remove_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(w.css));
@@ -592,13 +563,23 @@ void Dialog::UpdateData(bool saveAndValidate) {
 
 void Dialog::UpdateWindow() {}  // GTK's frame clock repaints what has changed
 
-void Dialog::RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> reset) {
-  if (window_ == nullptr || window_->run != nullptr) {
-    return;
+void Dialog::Wake() {
+  if (window_ != nullptr) {
+    g_source_set_ready_time(window_->wake, 0);  // wakes the main loop from any thread
   }
-  window_->run = std::make_unique<gtk::ResetRun>(
-      display, window_->window, std::move(reset),
-      [this](std::exception_ptr escaped) { DialogDispatch::RunFinished(*this, std::move(escaped)); });
+}
+
+void Dialog::StartTicks() {
+  if (window_ != nullptr && window_->tick == 0) {
+    window_->tick = gtk_widget_add_tick_callback(window_->window, &DialogDispatch::OnFrame, this, nullptr);
+  }
+}
+
+void Dialog::StopTicks() {
+  if (window_ != nullptr && window_->tick != 0) {
+    gtk_widget_remove_tick_callback(window_->window, window_->tick);
+    window_->tick = 0;
+  }
 }
 
 void Dialog::EnableItem(int id, bool enable) {

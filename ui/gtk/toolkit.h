@@ -16,8 +16,6 @@
 namespace pantoline::ui {
 namespace gtk {
 
-class ResetRun;
-
 // The images behind an Icon's handle: made once, never freed.
 struct IconImages {
   GdkPixbuf* large;  // 32 x 32
@@ -89,14 +87,9 @@ struct Dialog::Window {
   GMainLoop* loop = nullptr;
   int result = 0;
   bool ended = false;
-  // The reset running beside the window, and the commands given meanwhile
-  // that wait for its end (window-menu commands and button commands).
-  std::unique_ptr<gtk::ResetRun> run;
-  struct HeldCommand {
-    bool system;
-    unsigned command;
-  };
-  std::vector<HeldCommand> held;
+  // Dispatched on the main loop after Dialog::Wake, from any thread.
+  GSource* wake = nullptr;
+  guint tick = 0;  // the frame clock's callback between StartTicks and StopTicks
 
   Window();
   ~Window();

@@ -1,11 +1,11 @@
 // Dialog on plain Win32: a modal run from the resource template through
 // DialogBoxParam, with one dialog procedure that hands the messages the
-// program's dialogs care about to their virtual operations.
+// program's dialogs care about to their virtual operations. Other threads
+// wake the dialog's thread with a private message posted to the dialog.
 #include "ui/dialog.h"
 
 #include <string>
 
-#include "reset/file_error.h"
 #include "ui/application.h"
 #include "ui/win32/app_name.h"
 #include "ui/win32/dialog_init.h"
@@ -16,6 +16,13 @@ namespace pantoline::ui {
 namespace {
 
 HINSTANCE ProgramInstance() { return GetModuleHandleA(nullptr); }
+
+// Dialog::Wake's message, and the timer of Dialog::StartTicks.
+constexpr UINT kWakeMessage = WM_APP + 1;
+constexpr UINT_PTR kTickTimer = 1;
+// Ticks more often than the fastest consumer wants them (20 a second), so
+// that timer jitter does not halve its rate.
+constexpr UINT kTickMs = 25;
 
 HWND HandleOf(const Dialog* dialog) {
   return dialog && dialog->window() ? dialog->window()->handle : nullptr;
@@ -185,9 +192,8 @@ struct DialogDispatch {
  private:
   static INT_PTR Handle(Dialog& dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-  // Runs one handler. A FileError leaving it is reported to the user and
-  // the message counts as handled. Returns true when the handler left the
-  // message to the platform's default handling (the base class did).
+  // Runs one handler. Returns true when the handler left the message to
+  // the platform's default handling (the base class did).
   template <typename Handler>
   static bool Run(Dialog& dialog, Handler&& handler) {
     Dialog::Window& window = *dialog.window_;
@@ -195,12 +201,7 @@ struct DialogDispatch {
     // further messages are dispatched; each keeps its own answer.
     const bool outer = window.defaultHandling;
     window.defaultHandling = false;
-    try {
-      handler();
-    } catch (const FileError& error) {
-      dialog.MessageBox(error.what(), MessageStyle::kStop);
-      window.defaultHandling = false;
-    }
+    handler();
     const bool useDefault = window.defaultHandling;
     window.defaultHandling = outer;
     return useDefault;
@@ -262,6 +263,17 @@ INT_PTR DialogDispatch::Handle(Dialog& dialog, UINT message, WPARAM wParam, LPAR
 
     case WM_PAINT:
       return Run(dialog, [&] { dialog.OnPaint(); }) ? FALSE : TRUE;
+
+    case kWakeMessage:
+      Run(dialog, [&] { dialog.OnWake(); });
+      return TRUE;
+
+    case WM_TIMER:
+      if (wParam != kTickTimer) {
+        return FALSE;
+      }
+      Run(dialog, [&] { dialog.OnTick(static_cast<std::int64_t>(GetTickCount64()) * 1000); });
+      return TRUE;
 
     case WM_QUERYDRAGICON: {
       Icon icon;
@@ -356,11 +368,15 @@ void Dialog::UpdateWindow() {
   }
 }
 
-void Dialog::RunReset(ResetDisplay& display, std::function<void(ResetDisplay&)> reset) {
-  // The platform's one thread: the window waits, repainted by the display
-  // calls themselves, and input waits in the queue until the run is over.
-  reset(display);
+void Dialog::Wake() {
+  // The dialog's thread picks the message up in whatever loop it runs:
+  // the dialog's own, a message box's, the about box's.
+  PostMessageA(HandleOf(this), kWakeMessage, 0, 0);
 }
+
+void Dialog::StartTicks() { SetTimer(HandleOf(this), kTickTimer, kTickMs, nullptr); }
+
+void Dialog::StopTicks() { KillTimer(HandleOf(this), kTickTimer); }
 
 void Dialog::EnableItem(int id, bool enable) {
   const HWND window = HandleOf(this);
