@@ -106,8 +106,10 @@ void OnReset(ResetDisplay& display, SerialPorts& ports, Clock& clock) {
   StdioFile packageFile;
   std::memset(packageBuffer, 0, sizeof packageBuffer);
 
-  if (log.Create()) {
+  if (log.Create(kPackageFileName)) {
     log.Opening();
+  } else if (log.isPackage()) {
+    display.ShowMessage(ResetLog::kWouldOverwritePackage);
   }
   std::int32_t length = 0;
   switch (ReadPackage(packageFile, &length)) {
@@ -134,6 +136,9 @@ void OnReset(ResetDisplay& display, SerialPorts& ports, Clock& clock) {
   }
   log.Closing();
   log.Close();
+  if (const std::string trouble = log.Trouble(); !trouble.empty()) {
+    display.ShowMessage(trouble.c_str());
+  }
 }
 
 void OnReset(ResetDisplay& display) { OnReset(display, SystemSerialPorts(), SystemClock()); }
