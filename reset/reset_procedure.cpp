@@ -61,8 +61,8 @@ void LoadUnit(ResetDisplay& display, SerialPorts& ports, Clock& clock, DeviceLin
   if (!found) {
     link.FinishDownload();
     display.ShowStatus(" Lodestria not found. Check your connections and try again.");
-    // A port the user may not open is the usual reason on Linux, and a
-    // desktop user never sees the line the port layer wrote on stderr.
+    // A port the user may not open, or one another program holds, is the
+    // usual reason, and a desktop user never sees stderr.
     if (const char* advice = ports.AccessAdvice(); advice[0] != '\0') {
       display.ShowMessage(advice);
     }
