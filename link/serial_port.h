@@ -138,11 +138,12 @@ class SerialPorts {
     return 0;
   }
 
-  // What the user can do about the first port that Open passed over since
-  // ClearAccessAdvice because the user may not open it: one line, no
-  // newline, naming the device. Empty (never null) when there was none, or
-  // when the platform gives no such advice. Valid until the next Open or
-  // clear.
+  // What the user can do about the ports that Open passed over since
+  // ClearAccessAdvice because the user may not open them or another
+  // program holds them: for the first port of each kind, one line naming
+  // the device (the lines separated by a newline, none after the last).
+  // Empty (never null) when there was none, or when the platform cannot
+  // tell. Valid until the next Open or clear.
   virtual const char* AccessAdvice() const { return ""; }
   virtual void ClearAccessAdvice() {}
 };

@@ -36,6 +36,7 @@ namespace {
 struct PosixPort {
   int fd;
   SerialTimeouts timeouts;
+  termios found;  // the line as Open found it, put back by Close
   bool gone = false;
 };
 
@@ -145,6 +146,15 @@ void CloseFd(int fd) {
   close(fd);  // releases the flock as well
 }
 
+// Puts back the line `found` before closing: a port that did not answer
+// the search (a modem, a console, the user's own terminal pinned by
+// mistake) or the unit's port after the run is left as it was found, not
+// raw at 115200 baud.
+void RestoreAndClose(int fd, const termios& found) {
+  tcsetattr(fd, TCSANOW, &found);
+  CloseFd(fd);
+}
+
 class PosixSerialPorts final : public SerialPorts {
  public:
   PortHandle Open(const char* name, const SerialSettings& settings,
@@ -176,6 +186,7 @@ class PosixSerialPorts final : public SerialPorts {
     }
     ioctl(fd, TIOCEXCL);
     RequestLowLatency(fd);
+    const termios found = tty;
     const bool applied = BuildTermios(settings, &tty) && tcsetattr(fd, TCSANOW, &tty) == 0;
     if (applied) {
       SetModemLines(fd, settings);
@@ -184,11 +195,11 @@ class PosixSerialPorts final : public SerialPorts {
     tcflush(fd, TCOFLUSH);
     if (!applied) {
       *code = QV5SETCOMSTATEERROR;
-      CloseFd(fd);
+      RestoreAndClose(fd, found);  // a refusal may have taken part of them
       return kNoPort;
     }
     *code = QV5SUCCESS;
-    return reinterpret_cast<PortHandle>(new PosixPort{fd, timeouts});
+    return reinterpret_cast<PortHandle>(new PosixPort{fd, timeouts, found});
   }
 
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
@@ -292,26 +303,35 @@ class PosixSerialPorts final : public SerialPorts {
     if (p == nullptr) {
       return;
     }
-    CloseFd(p->fd);
+    RestoreAndClose(p->fd, p->found);
     delete p;
   }
 
   const char* AccessAdvice() const override { return accessAdvice_.c_str(); }
-  void ClearAccessAdvice() override { accessAdvice_.clear(); }
+  void ClearAccessAdvice() override {
+    accessAdvice_.clear();
+    permissionAdvice_.clear();
+    busyAdvice_.clear();
+  }
 
  private:
   // A port passed over for want of permission or because another program
   // holds it looks, to the search, like any port that does not open; but
   // those are the usual reasons a unit is "not found" on Linux, so the user
-  // is told which device and what helps: on stderr, and for a permission,
-  // to the reset procedure as well.
+  // is told which device and what helps: on stderr, and to the reset
+  // procedure, the first port of each kind.
   void Advise(const std::string& advice, bool permission) {
     std::fprintf(stderr, "pantoline: %s\n", advice.c_str());
-    if (permission && accessAdvice_.empty()) {
-      accessAdvice_ = advice;
+    std::string& first = permission ? permissionAdvice_ : busyAdvice_;
+    if (first.empty()) {
+      first = advice;
+      accessAdvice_ = permissionAdvice_ + (permissionAdvice_.empty() || busyAdvice_.empty() ? "" : "\n") +
+                      busyAdvice_;
     }
   }
 
+  std::string permissionAdvice_;
+  std::string busyAdvice_;
   std::string accessAdvice_;
 };
 

@@ -32,7 +32,10 @@
 #include <windows.h>
 
 #include <bit>
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "link/port_numbers_win32.h"
 #include "link/serial_port.h"
@@ -159,16 +162,30 @@ class Win32SerialPorts final : public SerialPorts {
     const HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // A serial port that exists but does not open is held by another
+      // program: the system lets one opener have it at a time.
+      if ((error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY) &&
+          inUse_[0] == '\0') {
+        const char* shown = std::strncmp(name, "\\\\.\\", 4) == 0 ? name + 4 : name;
+        std::snprintf(inUse_, sizeof inUse_, "%s is in use by another program: end that program and try again",
+                      shown);
+        for (char* c = inUse_; *c != ' '; ++c) {
+          *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+        }
+      }
       *code = QV5INVALIDHANDLEVALUE;
       return kNoPort;
     }
     // Only a sign that this is a serial device at all: the settings are
     // rebuilt from nothing below.
-    DCB current{};
-    current.DCBlength = sizeof current;
-    if (!GetCommState(port, &current)) {
+    Found found{};
+    found.port = FromHandle(port);
+    found.state.DCBlength = sizeof found.state;
+    if (!GetCommState(port, &found.state)) {
       return Refuse(port, QV5GETCOMMSTATEERROR, code);
     }
+    found.hasTimeouts = GetCommTimeouts(port, &found.timeouts);
     // Without its time-outs a read could wait for ever: such a port is
     // never handed on.
     COMMTIMEOUTS t{};
@@ -184,10 +201,12 @@ class Win32SerialPorts final : public SerialPorts {
     const bool applied = SetCommState(port, &dcb);
     PurgeBoth(port);
     if (!applied) {
+      PutBack(found);
       CloseHandle(port);
       *code = QV5SETCOMSTATEERROR;
       return kNoPort;
     }
+    Remember(found);
     *code = QV5SUCCESS;
     return FromHandle(port);
   }
@@ -293,9 +312,18 @@ class Win32SerialPorts final : public SerialPorts {
   void Close(PortHandle port) override {
     if (port != kNoPort) {
       Forget(port);
+      for (Found& f : found_) {
+        if (f.port == port) {
+          PutBack(f);
+          f.port = kNoPort;
+        }
+      }
       CloseHandle(ToHandle(port));
     }
   }
+
+  const char* AccessAdvice() const override { return inUse_; }
+  void ClearAccessAdvice() override { inUse_[0] = '\0'; }
 
   int ExtraPortNumbers(int* numbers, int capacity) override {
     return ListedPortNumbersAbove32(numbers, capacity);
@@ -343,6 +371,36 @@ class Win32SerialPorts final : public SerialPorts {
   // time; a few slots leave room for tests that hold more.
   PortHandle gone_[8] = {kNoPort, kNoPort, kNoPort, kNoPort,
                          kNoPort, kNoPort, kNoPort, kNoPort};
+
+  // A port's line and time-outs as Open found them, put back by Close: a
+  // port that did not answer the search, and the unit's port after the
+  // run, are left as they were. One slot per open port.
+  struct Found {
+    PortHandle port = kNoPort;
+    DCB state{};
+    COMMTIMEOUTS timeouts{};
+    bool hasTimeouts = false;
+  };
+  Found found_[8];
+  // The advice for the first port found in use since ClearAccessAdvice.
+  char inUse_[96] = "";
+
+  void Remember(const Found& found) {
+    for (Found& f : found_) {
+      if (f.port == kNoPort) {
+        f = found;
+        return;
+      }
+    }
+  }
+
+  static void PutBack(Found& found) {
+    const HANDLE port = ToHandle(found.port);
+    SetCommState(port, &found.state);
+    if (found.hasTimeouts) {
+      SetCommTimeouts(port, &found.timeouts);
+    }
+  }
 
   static void PurgeBoth(HANDLE port) {
     PurgeComm(port, kPurgeInput);

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "reset/file_platform.h"
 
 namespace pantoline::file_platform {
@@ -35,6 +38,14 @@ bool IsPackageFile(mode_t mode) { return S_ISREG(mode); }
 // devices stay allowed (/dev/null, or /dev/full to try a full disk).
 bool IsLogFile(mode_t mode) { return !S_ISFIFO(mode) && !S_ISSOCK(mode) && !S_ISDIR(mode); }
 
+// Whether `file` is the file that `spare` names (if any): the same inode
+// on the same device, whatever names or links lead to either.
+bool IsSpare(const struct stat& file, const char* spare) {
+  struct stat kept {};
+  return spare != nullptr && stat(spare, &kept) == 0 && kept.st_dev == file.st_dev &&
+         kept.st_ino == file.st_ino;
+}
+
 // Takes the exclusive lock on `fd` and wraps it in a stream; closes `fd`
 // when either fails.
 std::FILE* Hold(int fd, const char* mode) {
@@ -58,12 +69,37 @@ std::FILE* OpenExclusiveForReading(const char* name) {
   return Hold(OpenNow(name, O_RDONLY, IsPackageFile), "rb");
 }
 
-std::FILE* CreateExclusiveForWriting(const char* name) {
+std::FILE* CreateExclusiveForWriting(const char* name, const char* spare, CreateRefusal* refusal) {
+  *refusal = {};
+  // Asked before anything is opened, so that a spare file the user may
+  // only read is named as what it is, not as a refused open.
+  struct stat named {};
+  if (stat(name, &named) == 0 && IsSpare(named, spare)) {
+    refusal->isSpare = true;
+    return nullptr;
+  }
+  errno = 0;
+  const int fd = OpenNow(name, O_WRONLY | O_CREAT, IsLogFile);
+  if (fd < 0) {
+    refusal->reason = errno != 0 ? std::strerror(errno) : "it is no file (a FIFO, a socket or a folder)";
+    return nullptr;
+  }
+  // And again on what was opened, in case the name changed in between:
+  // opening for writing changes nothing, emptying below does.
+  struct stat opened {};
+  if (fstat(fd, &opened) == 0 && IsSpare(opened, spare)) {
+    close(fd);
+    refusal->isSpare = true;
+    return nullptr;
+  }
   // Emptied only once it is ours: a log held by another run stays whole.
-  std::FILE* stream = Hold(OpenNow(name, O_WRONLY | O_CREAT, IsLogFile), "wb");
-  struct stat info {};
-  if (stream != nullptr && fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode) &&
-      ftruncate(fileno(stream), 0) != 0) {
+  std::FILE* stream = Hold(fd, "wb");
+  if (stream == nullptr) {
+    refusal->reason = errno == EWOULDBLOCK ? "another program holds it" : std::strerror(errno);
+    return nullptr;
+  }
+  if (S_ISREG(opened.st_mode) && ftruncate(fileno(stream), 0) != 0) {
+    refusal->reason = std::strerror(errno);
     std::fclose(stream);
     return nullptr;
   }

@@ -5,7 +5,14 @@
 
 namespace pantoline {
 
-bool ResetLog::Create() { return file_.CreateForWriting(kFileName); }
+bool ResetLog::Create(const char* package) { return file_.CreateForWriting(kFileName, package); }
+
+std::string ResetLog::Trouble() const {
+  if (file_.refusal().reason.empty()) {  // created, never tried, or the package
+    return {};
+  }
+  return "The reset log " + file_.path() + " could not be created: " + file_.refusal().reason;
+}
 
 void ResetLog::Put(const char* piece) {
   if (file_.isOpen()) {
@@ -13,15 +20,32 @@ void ResetLog::Put(const char* piece) {
   }
 }
 
-void ResetLog::Opening() { Put("PANTOLINE LOG INITIATED \n "); }
+void ResetLog::End() { file_.Flush(); }
 
-void ResetLog::PackageFound() { Put("System Download was found \n "); }
+void ResetLog::Opening() {
+  Put("PANTOLINE LOG INITIATED \n ");
+  End();
+}
 
-void ResetLog::PackageMissing() { Put("ResetPack was NOT found \n "); }
+void ResetLog::PackageFound() {
+  Put("System Download was found \n ");
+  End();
+}
 
-void ResetLog::PackageTooLarge() { Put("ResetPack is too large \n "); }
+void ResetLog::PackageMissing() {
+  Put("ResetPack was NOT found \n ");
+  End();
+}
 
-void ResetLog::PackageEmpty() { Put("ResetPack is empty \n "); }
+void ResetLog::PackageTooLarge() {
+  Put("ResetPack is too large \n ");
+  End();
+}
+
+void ResetLog::PackageEmpty() {
+  Put("ResetPack is empty \n ");
+  End();
+}
 
 void ResetLog::Locate(const char* resultText, const char* portName) {
   Put("App Locate the Lodestria :: \n    ");
@@ -29,18 +53,21 @@ void ResetLog::Locate(const char* resultText, const char* portName) {
   Put(" - Current Port = ");
   Put(portName);
   Put("\n");
+  End();
 }
 
 void ResetLog::Attach(const char* resultText) {
   Put("Set Progress Function:: \n    ");
   Put(resultText);
   Put("\n");
+  End();
 }
 
 void ResetLog::Load(const char* resultText) {
   Put("App Load System:: \n    ");
   Put(resultText);
   Put("\n");
+  End();
 }
 
 void ResetLog::Completion(std::int64_t minutes) {
@@ -48,8 +75,12 @@ void ResetLog::Completion(std::int64_t minutes) {
   char entry[48];
   std::snprintf(entry, sizeof entry, "Completed in %lld minutes \n", static_cast<long long>(minutes));
   Put(entry);
+  End();
 }
 
-void ResetLog::Closing() { Put("PANTOLINE LOG COMPLETE \n"); }
+void ResetLog::Closing() {
+  Put("PANTOLINE LOG COMPLETE \n");
+  End();
+}
 
 }  // namespace pantoline

@@ -4,10 +4,13 @@
 // line: readers of old logs expect exactly that.
 //
 // A log that could not be created takes no entries and the run goes on.
-// Writing raises FileError (disk full); see StdioFile.
+// Each entry reaches the system as soon as it is written, so that a run
+// cut short leaves the entries so far. Writing raises FileError (disk
+// full); see StdioFile.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "reset/stdio_file.h"
 
@@ -17,10 +20,21 @@ class ResetLog {
  public:
   static constexpr char kFileName[] = "ResetSystemLog.doc";
 
-  // Creates the log in the working directory, or empties the one there.
-  // False when it cannot; the entries below then write nothing.
-  bool Create();
+  // Told before the run when the log is the package itself.
+  static constexpr char kWouldOverwritePackage[] =
+      "The reset log would overwrite the ResetPack file; no log is written.";
+
+  // Creates the log in the working directory, or empties the one there;
+  // but never when it is the file `package` names (a link to it, or the
+  // same file under another name), which is then left untouched. False
+  // when it is not created; the entries below then write nothing.
+  bool Create(const char* package);
   bool created() const { return file_.isOpen(); }
+  // After a failed Create: whether it was because the log is the package.
+  bool isPackage() const { return file_.refusal().isSpare; }
+  // After Create failed for any other reason, the line that tells the user
+  // which log and why, for a box after the run; empty otherwise.
+  std::string Trouble() const;
 
   void Opening();
   void PackageFound();
@@ -39,6 +53,8 @@ class ResetLog {
 
  private:
   void Put(const char* piece);
+  // Ends an entry: it goes to the system at once.
+  void End();
 
   StdioFile file_;
 };

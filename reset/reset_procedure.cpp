@@ -61,8 +61,8 @@ void LoadUnit(ResetDisplay& display, SerialPorts& ports, Clock& clock, DeviceLin
   if (!found) {
     link.FinishDownload();
     display.ShowStatus(" Lodestria not found. Check your connections and try again.");
-    // A port the user may not open is the usual reason on Linux, and a
-    // desktop user never sees the line the port layer wrote on stderr.
+    // A port the user may not open, or one another program holds, is the
+    // usual reason, and a desktop user never sees stderr.
     if (const char* advice = ports.AccessAdvice(); advice[0] != '\0') {
       display.ShowMessage(advice);
     }
@@ -106,8 +106,10 @@ void OnReset(ResetDisplay& display, SerialPorts& ports, Clock& clock) {
   StdioFile packageFile;
   std::memset(packageBuffer, 0, sizeof packageBuffer);
 
-  if (log.Create()) {
+  if (log.Create(kPackageFileName)) {
     log.Opening();
+  } else if (log.isPackage()) {
+    display.ShowMessage(ResetLog::kWouldOverwritePackage);
   }
   std::int32_t length = 0;
   switch (ReadPackage(packageFile, &length)) {
@@ -134,6 +136,9 @@ void OnReset(ResetDisplay& display, SerialPorts& ports, Clock& clock) {
   }
   log.Closing();
   log.Close();
+  if (const std::string trouble = log.Trouble(); !trouble.empty()) {
+    display.ShowMessage(trouble.c_str());
+  }
 }
 
 void OnReset(ResetDisplay& display) { OnReset(display, SystemSerialPorts(), SystemClock()); }

@@ -30,9 +30,9 @@ bool StdioFile::OpenForReading(const char* name) {
   return stream_ != nullptr;
 }
 
-bool StdioFile::CreateForWriting(const char* name) {
+bool StdioFile::CreateForWriting(const char* name, const char* spare) {
   path_ = FullPath(name);
-  stream_ = file_platform::CreateExclusiveForWriting(name);
+  stream_ = file_platform::CreateExclusiveForWriting(name, spare, &refusal_);
   return stream_ != nullptr;
 }
 
@@ -69,6 +69,12 @@ std::uint32_t StdioFile::Read(void* buffer, std::uint32_t count) {
 void StdioFile::WriteText(const char* text) {
   const std::size_t length = std::strlen(text);
   if (std::fwrite(text, 1, length, stream_) != length) {
+    Raise(FileError::Cause::kDiskFull);
+  }
+}
+
+void StdioFile::Flush() {
+  if (stream_ != nullptr && std::fflush(stream_) != 0) {
     Raise(FileError::Cause::kDiskFull);
   }
 }

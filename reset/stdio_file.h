@@ -16,6 +16,7 @@
 #include <string>
 
 #include "reset/file_error.h"
+#include "reset/file_platform.h"
 
 namespace pantoline {
 
@@ -33,8 +34,12 @@ class StdioFile {
   // not a file, not accessible or held by another opener.
   bool OpenForReading(const char* name);
   // Creates `name` for writing, or empties it if it exists (only once no
-  // one else holds it). False when that is not possible.
-  bool CreateForWriting(const char* name);
+  // one else holds it). False when that is not possible, and always when
+  // `name` leads to the file `spare` names (may be null), which is then
+  // left untouched; refusal() says which.
+  bool CreateForWriting(const char* name, const char* spare = nullptr);
+  // Why the last CreateForWriting failed.
+  const file_platform::CreateRefusal& refusal() const { return refusal_; }
 
   bool isOpen() const { return stream_ != nullptr; }
   // The full path of the file last opened (for FileError).
@@ -50,6 +55,9 @@ class StdioFile {
   std::uint32_t Read(void* buffer, std::uint32_t count);
   // Writes the bytes of `text` without its terminator. Raises kDiskFull.
   void WriteText(const char* text);
+  // Hands what was written so far to the system, so that it outlives the
+  // program should it be killed. Raises kDiskFull.
+  void Flush();
   // Flushes and closes; the file is closed even when that fails, which
   // raises kDiskFull. Does nothing when the file is not open.
   void Close();
@@ -59,6 +67,7 @@ class StdioFile {
  private:
   std::FILE* stream_ = nullptr;
   std::string path_;
+  file_platform::CreateRefusal refusal_;
 };
 
 }  // namespace pantoline

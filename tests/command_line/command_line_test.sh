@@ -26,6 +26,15 @@ check "$pantoline" 1 err 'cannot open the display' --display=:65000
 check "$simunit" 0 out '^Usage: pantoline-simunit ' --port=3 --greeting split --once -h
 check "$simunit" 2 err 'bad value "x" for --port' --port x
 check "$simunit" 2 err 'go together' --wine-port 1
+# Values the program could never use are refused, not taken in silence
+# (the -h after them answers only where they were taken).
+for port in 0 33; do
+  check "$simunit" 2 err "bad value \"$port\" for --port \\(a port from 1 to 32\\)" --port $port -h
+done
+check "$simunit" 2 err 'bad value "0" for --wine-port' --wine-prefix . --wine-port 0 -h
+check timeout 2 err 'no Wine prefix "no-such-prefix"' 10 "$simunit" --wine-prefix no-such-prefix --wine-port 3
+check "$bench" 2 err '--size must be 1 to 458751 bytes, not 0' --size 0 -h
+check "$bench" 2 err '--size must be 1 to 458751 bytes, not 458752' --size=458752 -h
 check "$bench" 0 out '^Usage: pantoline-bench ' --size 10 --checksum --reply-delay-ms=3 --help
 check "$bench" 2 err 'bad value "-1"' --size=-1
 

@@ -31,6 +31,7 @@ class LinePeer {
   // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+",
   // then " flow", " cooked" or " slow" (a driver that gathers input) if so.
   // Under Wine a pseudo-terminal shows no modem lines: "115200 8N1".
+  // kNoPort: the port as it is while no one has it open.
   std::string Settings(PortHandle port) const;
   // The most bytes the line holds in flight: what a write given up on may
   // still deliver.

@@ -83,9 +83,14 @@ void LinePeer::Scramble() {
 }
 
 std::string LinePeer::Settings(PortHandle port) const {
+  const HANDLE own = port == kNoPort ? CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE;
   DCB d{};
   d.DCBlength = sizeof d;
-  if (!GetCommState(reinterpret_cast<HANDLE>(port), &d)) return "no state";
+  const bool known = GetCommState(port == kNoPort ? own : reinterpret_cast<HANDLE>(port), &d);
+  if (own != INVALID_HANDLE_VALUE) CloseHandle(own);
+  if (!known) return "no state";
   std::string s = std::to_string(d.BaudRate) + " " + std::to_string(d.ByteSize);
   s += d.Parity == NOPARITY ? "N" : d.Parity == EVENPARITY ? "E" : "O";
   s += d.StopBits == ONESTOPBIT ? "1" : "2";

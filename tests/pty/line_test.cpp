@@ -69,6 +69,22 @@ TEST_F(SerialLine, OpenSetsTheUnitsLineWhateverThePortHadBeforeAndDtrAndRtsAsAsk
   }
 }
 
+// A port is closed with the line it had when it was opened: a port that
+// did not answer the search, or the unit's after the run, is not left raw
+// at 115200 baud. (The modem lines are the driver's on close.)
+TEST_F(SerialLine, CloseLeavesTheLineAsOpenFoundIt) {
+  const auto line = [this](PortHandle port) {
+    const std::string settings = peer_.Settings(port);
+    return settings.substr(0, settings.find(" dtr"));
+  };
+  peer_.Scramble();
+  const std::string found = line(kNoPort);
+  ASSERT_EQ(Open(peer_.portName), QV5SUCCESS);
+  EXPECT_EQ(line(port_), "115200 8N1");
+  Close();
+  EXPECT_EQ(line(kNoPort), found);
+}
+
 TEST_F(SerialLine, PortsThatDoNotOpenSayWhyAndLeaveNothingOpen) {
   TempDir dir;
   WriteFile(dir.path() / "plain", "not a tty");

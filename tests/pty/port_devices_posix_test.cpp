@@ -140,7 +140,7 @@ TEST(PortPermission, APortPassedOverSaysWhyOnlyWhenPermissionOrAnotherProgramIsW
            Case{"dialout", kRw & ~P::group_write, false, mayNot, mayNot},
            // A group for every terminal gives no advice to join it.
            Case{"tty", kRw, false, mayNot, mayNot},
-           Case{nullptr, kRw | P::others_read | P::others_write, true, busy, ""},
+           Case{nullptr, kRw | P::others_read | P::others_write, true, busy, busy},
            Case{nullptr, P::unknown, false, "", ""}}) {
     SCOPED_TRACE(std::string(c.group ? c.group : "own") + ": " + c.said);
     fs::remove(device);

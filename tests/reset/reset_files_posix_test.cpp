@@ -43,7 +43,9 @@ TEST_F(ResetRun, FileErrorsStopTheRunWithEverythingReleased) {
       EXPECT_EQ(error.cause(), fullDisk ? FileError::Cause::kDiskFull : FileError::Cause::kGeneric);
       EXPECT_EQ(error.path(), (dir_.path() / (fullDisk ? "ResetSystemLog.doc" : kPackageFileName)).string());
     }
-    EXPECT_EQ(ports.opened.empty(), !fullDisk);  // a short package is never sent
+    // A short package is never sent; a full disk stops the run at the log's
+    // first entry, before any port is opened.
+    EXPECT_TRUE(ports.opened.empty());
     if (!fullDisk) {
       EXPECT_EQ(Log(), kOpening);  // what was written before the error is kept
     }
@@ -86,7 +88,8 @@ TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
       EXPECT_EQ(display.events.at(1), kMissing + (kind == kHeld ? " (the package still held)" : ""));
       EXPECT_EQ(Log(), kOpening + "ResetPack was NOT found \n " + kClosing);
     } else {
-      EXPECT_EQ(display.events.back(), "status  Lodestria not found. Check your connections and try again.");
+      EXPECT_EQ(display.events.end()[-2], "status  Lodestria not found. Check your connections and try again.");
+      EXPECT_TRUE(display.events.back().starts_with("message The reset log ")) << "and why it is not there";
       char byte = 0;
       EXPECT_LE(other < 0 ? 0 : read(other, &byte, 1), 0) << "the log went into the FIFO";
     }
@@ -106,6 +109,17 @@ TEST_F(ResetRun, AFileOnDescriptorZeroIsAFileLikeAnyOther) {
   dup2(input, 0);
   close(input);
   EXPECT_TRUE(Log().ends_with("Completed in 0 minutes \n" + kClosing)) << Log();
+}
+
+// Each entry is on the disk as soon as it is written: a run cut short (a
+// kill, a power cut of the program) leaves the entries so far.
+TEST_F(ResetRun, EntriesReachTheDiskAsTheyAreWritten) {
+  PutPackage(Package(300));
+  UnitOnCom3();
+  Run();
+  ASSERT_EQ(display.events.at(4), "status ...Loading Initialized, Please wait...");
+  EXPECT_EQ(display.logs.at(1), kOpening + "System Download was found \n ");  // at "Found"
+  EXPECT_EQ(display.logs.at(2), Log().substr(0, Log().find("App Load")));   // at "Loading"
 }
 
 }  // namespace

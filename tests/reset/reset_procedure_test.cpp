@@ -97,5 +97,38 @@ TEST_P(Courses, ShowLogAndPauseAsTheUserExpects) {
 INSTANTIATE_TEST_SUITE_P(Table, Courses, ::testing::ValuesIn(kCourses),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The log never empties the package, whichever name leads to it, and a log
+// that cannot be made is named with the system's reason after the run.
+TEST_F(ResetRun, TheLogNeverTakesThePackageAndALogNotMadeSaysWhy) {
+  namespace fs = std::filesystem;
+  const Bytes package = Package(1000);
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "the log is the package" : "the log is a folder");
+    display.events.clear();
+    fs::remove_all("ResetSystemLog.doc");
+    PutPackage(package);
+    linked ? fs::create_hard_link(kPackageFileName, "ResetSystemLog.doc")
+           : (void)fs::create_directory("ResetSystemLog.doc");
+    if (linked) {
+      UnitOnCom3();
+    }
+    Run();
+    EXPECT_EQ(ReadFile(kPackageFileName), std::string(package.begin(), package.end()));
+    if (linked) {
+      EXPECT_EQ(display.events.at(1),
+                "message The reset log would overwrite the ResetPack file; no log is written.");
+      EXPECT_EQ(display.events.back(), "status Lodestria Updated.  Click the EXIT button below.");
+      receiver.received.resize(package.size());
+      EXPECT_EQ(receiver.received, package);
+    } else {
+      const std::string named = "message The reset log " + (dir_.path() / "ResetSystemLog.doc").string() +
+                                " could not be created: ";
+      EXPECT_EQ(display.events.end()[-2], "status  Lodestria not found. Check your connections and try again.");
+      EXPECT_TRUE(display.events.back().starts_with(named) && display.events.back().size() > named.size())
+          << display.events.back();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pantoline::testing

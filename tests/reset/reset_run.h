@@ -16,7 +16,11 @@ namespace pantoline::testing {
 
 struct RecordingDisplay final : ResetDisplay {
   void DisableReset() override { events.push_back("disable"); }
-  void ShowStatus(const char* text) override { events.push_back(std::string("status ") + text); }
+  void ShowStatus(const char* text) override {
+    events.push_back(std::string("status ") + text);
+    const bool file = std::filesystem::is_regular_file("ResetSystemLog.doc");
+    logs.push_back(file ? ReadFile("ResetSystemLog.doc") : "");
+  }
   void SetProgressRange(int upper) override { events.push_back("range " + std::to_string(upper)); }
   // The user may mend or replace the package while the box is up: it must
   // not be held by then.
@@ -36,6 +40,7 @@ struct RecordingDisplay final : ResetDisplay {
   void* ProgressContext() override { return this; }
 
   std::vector<std::string> events;
+  std::vector<std::string> logs;  // what the disk held of the log at each status
   std::vector<std::int32_t> progress;
 };
 

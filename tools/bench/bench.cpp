@@ -188,7 +188,8 @@ and prints how the transfer compares with the line. A run takes about 42 s.
   --reply-delay-ms MS  the unit waits MS before every reply (16 is a common
                        USB adapter's latency; the ratio goal then cannot hold)
   --checksum           the unit asks for the 8-bit checksum instead of CRC-16
-  --size BYTES         another package length
+  --size BYTES         another package length, 1 to 458751 (the largest the
+                       program takes)
   --wine EXE           then the same with the Windows program's link under Wine:
                        EXE is pantoline-bench-load.exe of the Windows build, the
                        prefix $WINEPREFIX (the Windows tests' own serves)
@@ -234,6 +235,13 @@ int main(int argc, char** argv) {
       return false;
     }
     if (id == kSize) {
+      // An empty package measures nothing, and the program refuses one
+      // beyond its buffer.
+      if (value == 0 || value > pantoline::kPackageCapacity) {
+        std::fprintf(stderr, "pantoline-bench: --size must be 1 to %d bytes, not %s\n",
+                     static_cast<int>(pantoline::kPackageCapacity), text);
+        return false;
+      }
       size = value;
     } else {
       options.replyDelayUs = value * 1000;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,10 +30,12 @@ as --name=VALUE or --name VALUE.
 Where Pantoline finds the unit:
   --port N                place <config>/pantoline/ports/comN -> the device, so
                           that Pantoline on Linux finds it as "\\.\ComN"
+                          (N from 1 to 32, the ports Pantoline searches)
   --config-home DIR       <config> for --port (default $XDG_CONFIG_HOME, else
                           ~/.config)
   --wine-prefix DIR       with --wine-port: place DIR/dosdevices/comN -> the
-  --wine-port N           device, for Pantoline.exe under Wine
+  --wine-port N           device, for Pantoline.exe under Wine (DIR must
+                          exist; N from 1 to 32)
                           (a comN link already there is put back at the end)
 
 Command lines (text, LF, CR). MODE is normal, silent, wrong (lower case),
@@ -105,10 +108,10 @@ bool ParseAnswer(std::string_view text, Answer* how) {
 
 struct Command {
   Options options;
-  int port = 0;
+  int port = 0;  // 0: none
   std::string configHome;
   std::string winePrefix;
-  int winePort = 0;
+  int winePort = 0;  // 0: none
   bool once = false;
   int nakTimes = 1;
 };
@@ -199,12 +202,16 @@ bool Take(Command* c, int id, const char* text) {
     case kSilentBlock: number = &o.silentBlock; break;
     case kVanishBlock: number = &o.vanishBlock; break;
   }
-  if (number != nullptr && ParseInt(text, number)) {
+  // Pantoline searches COM1 to COM32 only; a pin elsewhere would never be
+  // found.
+  const bool port = id == kPort || id == kWinePort;
+  if (number != nullptr && ParseInt(text, number) && (!port || (*number >= 1 && *number <= 32))) {
     return true;
   }
   for (const auto& option : kOptions) {
     if (option.id == id) {
-      std::fprintf(stderr, "pantoline-simunit: bad value \"%s\" for --%s\n", text, option.name);
+      std::fprintf(stderr, "pantoline-simunit: bad value \"%s\" for --%s%s\n", text, option.name,
+                   port ? " (a port from 1 to 32)" : "");
     }
   }
   return false;
@@ -221,6 +228,12 @@ std::optional<int> Parse(int argc, char** argv, Command* c) {
   o.nakTimes = o.nakBlock > 0 ? c->nakTimes : 0;
   if (c->winePrefix.empty() != (c->winePort == 0)) {
     std::fprintf(stderr, "pantoline-simunit: --wine-prefix and --wine-port go together\n");
+    return 2;
+  }
+  // A mistyped prefix would otherwise be made, and Wine never looks there.
+  std::error_code error;
+  if (!c->winePrefix.empty() && !std::filesystem::is_directory(c->winePrefix, error)) {
+    std::fprintf(stderr, "pantoline-simunit: no Wine prefix \"%s\" (--wine-prefix)\n", c->winePrefix.c_str());
     return 2;
   }
   return std::nullopt;
