@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -186,6 +187,17 @@ class Dialog {
   // application's name is the caption. Returns when it is closed.
   void MessageBox(const std::string& text, MessageStyle style = MessageStyle::kPlain,
                   const char* caption = nullptr);
+  // From HoldSession to ReleaseSession the desktop is asked not to log out,
+  // shut down, suspend or go idle, with `reason` where it shows one, and a
+  // request to end the program (SIGTERM, SIGHUP or SIGINT on Linux; the
+  // session ending on Windows) runs `endRequested` on the window's thread
+  // in place of ending the program at once. The first such request is
+  // held; a second one on Linux ends the program as the signal does. On
+  // Windows the session's end waits, pumping messages, until
+  // ReleaseSession. Outside a hold the requests end the program as ever. A
+  // desktop that cannot be asked (no session bus) is no error.
+  void HoldSession(const std::string& reason, std::function<void()> endRequested);
+  void ReleaseSession();
 
  private:
   friend class DataExchange;

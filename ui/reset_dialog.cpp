@@ -1,5 +1,6 @@
 #include "ui/reset_dialog.h"
 
+#include <cstdio>
 #include <system_error>
 
 #include "reset/file_error.h"
@@ -60,6 +61,10 @@ void ResetDialog::RunReset(std::function<void(ResetDisplay&)> reset) {
   }
   running_ = true;
   StartTicks();
+  HoldSession(kSessionHoldReason, [this] {
+    endRequested_ = true;
+    run_->RequestStop();
+  });
 }
 
 void ResetDialog::RequestStop() {
@@ -85,14 +90,20 @@ void ResetDialog::OnTick(std::int64_t nowUs) {
 void ResetDialog::RunFinished(std::exception_ptr escaped) {
   running_ = false;
   StopTicks();
+  ReleaseSession();
   if (escaped != nullptr) {
     try {
       std::rethrow_exception(escaped);
     } catch (const FileError& error) {
-      MessageBox(error.what(), MessageStyle::kStop);
+      // Nobody is there to close a box for a program asked to end.
+      if (endRequested_) {
+        std::fprintf(stderr, "%s\n", error.what());
+      } else {
+        MessageBox(error.what(), MessageStyle::kStop);
+      }
     }
   }
-  if (cancelHeld_) {
+  if (cancelHeld_ || endRequested_) {
     Dialog::OnCancel();
   }
 }

@@ -36,6 +36,9 @@ class ResetDialog : public Dialog, public ResetDisplay {
   // draws an icon of `iconWidth` x `iconHeight`: centred, rounding up.
   static int IconOrigin(int clientSize, int iconSize) { return (clientSize - iconSize + 1) / 2; }
 
+  // What the desktop shows of why it may not end the session or sleep
+  // while a reset runs.
+  static constexpr char kSessionHoldReason[] = "Pantoline is resetting your Lodestria. Please wait.";
   // The greeting shown when the dialog opens.
   static constexpr char kGreeting[] =
       "Make sure the Lodestria is ON and CONNECTED.  Click 'RESET LODESTRIA' below.";
@@ -86,6 +89,9 @@ class ResetDialog : public Dialog, public ResetDisplay {
   std::unique_ptr<ResetRun> run_;
   bool running_ = false;
   bool cancelHeld_ = false;  // a cancel command came while the reset ran
+  // The program was asked to end while the reset ran (a signal, the
+  // session ending): it ends once the run has.
+  bool endRequested_ = false;
 };
 
 }  // namespace pantoline::ui

@@ -37,6 +37,11 @@ void ResetRun::ShowStatus(const char* text) { Post({Kind::kStatus, text}); }
 void ResetRun::SetProgressRange(int upper) { Post({Kind::kRange, {}, upper}); }
 
 void ResetRun::ShowMessage(const char* text) {
+  // A run asked to end is ending for a user who has gone (a logout, a
+  // shutdown) or will not wait: nobody would close the box.
+  if (stop_.Requested()) {
+    return;
+  }
   bool answered = false;
   Post({Kind::kMessage, text, 0, 0, &answered});
   std::unique_lock lock(mutex_);

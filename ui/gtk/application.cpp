@@ -46,7 +46,10 @@ int Application::Run(int argc, char** argv) {
     return 1;
   }
   InitInstance();  // false: the program ends, there is no loop of its own
-  return 0;
+  // A run that a signal ended ended soundly, but the program still ends
+  // as the signal asked, in the status a shell expects of it.
+  const int signal = gtk::EndingSignal();
+  return signal != 0 ? 128 + signal : 0;
 }
 
 }  // namespace pantoline::ui

@@ -50,6 +50,9 @@ inline int UnitsToPixels(int units, int base, int divisor) {
 void InitTrace();
 bool Tracing();
 void Trace(const char* format, ...) G_GNUC_PRINTF(1, 2);
+// The terminating signal that arrived while a run held the session and
+// that the program now ends for, or 0.
+int EndingSignal();
 // The X window of a realised GTK window, 0 on other displays.
 unsigned long WindowXid(GtkWidget* window);
 // Traces `name`'s geometry in pixels relative to its toplevel window.

@@ -4,7 +4,9 @@
 // wake the dialog's thread with a private message posted to the dialog.
 #include "ui/dialog.h"
 
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "ui/application.h"
 #include "ui/win32/app_name.h"
@@ -192,6 +194,24 @@ struct DialogDispatch {
  private:
   static INT_PTR Handle(Dialog& dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+  // The session ends all the same: the run is asked to end, and this
+  // message is not answered before it has, since the process goes as soon
+  // as it is. The window's messages go on meanwhile, the run's among them.
+  static void EndHeldSession(Dialog& dialog) {
+    Dialog::Window& w = *dialog.window_;
+    if (!w.endRequestedOnce && w.endRequested) {
+      w.endRequestedOnce = true;
+      w.endRequested();
+    }
+    MSG message;
+    while (w.sessionHeld && GetMessageA(&message, nullptr, 0, 0) > 0) {
+      if (!IsDialogMessageA(w.handle, &message)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+    }
+  }
+
   // Runs one handler. Returns true when the handler left the message to
   // the platform's default handling (the base class did).
   template <typename Handler>
@@ -263,6 +283,21 @@ INT_PTR DialogDispatch::Handle(Dialog& dialog, UINT message, WPARAM wParam, LPAR
 
     case WM_PAINT:
       return Run(dialog, [&] { dialog.OnPaint(); }) ? FALSE : TRUE;
+
+    case WM_QUERYENDSESSION:
+      if (!dialog.window_->sessionHeld) {
+        return FALSE;  // the platform's answer: the session may end
+      }
+      // A dialog procedure gives this message's result through the window.
+      SetWindowLongPtrA(window, DWLP_MSGRESULT, FALSE);
+      return TRUE;
+
+    case WM_ENDSESSION:
+      if (wParam == FALSE || !dialog.window_->sessionHeld) {
+        return FALSE;
+      }
+      EndHeldSession(dialog);
+      return TRUE;
 
     case kWakeMessage:
       Run(dialog, [&] { dialog.OnWake(); });
@@ -440,6 +475,30 @@ void Dialog::MessageBox(const std::string& text, MessageStyle style, const char*
   const std::string name = caption != nullptr ? std::string(caption) : DefaultCaption();
   const UINT type = MB_OK | (style == MessageStyle::kStop ? MB_ICONSTOP : 0);
   MessageBoxA(HandleOf(this), text.c_str(), name.c_str(), type);
+}
+
+void Dialog::HoldSession(const std::string& reason, std::function<void()> endRequested) {
+  if (window_ == nullptr || window_->handle == nullptr || window_->sessionHeld) {
+    return;
+  }
+  window_->sessionHeld = true;
+  window_->endRequested = std::move(endRequested);
+  // Asleep the adapter loses power and the unit its transfer.
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  wchar_t text[256];
+  if (MultiByteToWideChar(CP_ACP, 0, reason.c_str(), -1, text, static_cast<int>(std::size(text))) > 0) {
+    ShutdownBlockReasonCreate(window_->handle, text);
+  }
+}
+
+void Dialog::ReleaseSession() {
+  if (window_ == nullptr || !window_->sessionHeld) {
+    return;
+  }
+  ShutdownBlockReasonDestroy(window_->handle);
+  SetThreadExecutionState(ES_CONTINUOUS);
+  window_->endRequested = nullptr;
+  window_->sessionHeld = false;
 }
 
 }  // namespace pantoline::ui

@@ -2,6 +2,8 @@
 // the message being dispatched. Private to the Win32 toolkit layer.
 #pragma once
 
+#include <functional>
+
 #include "ui/dialog.h"
 #include "ui/win32/win32.h"
 
@@ -26,6 +28,11 @@ struct Dialog::Window {
   // dispatched to the platform's default dialog handling.
   bool defaultHandling = false;
   Win32PaintContext paintContext;
+  // Between HoldSession and ReleaseSession: the session's end is refused,
+  // and when it comes all the same, `endRequested` runs and the end waits.
+  bool sessionHeld = false;
+  bool endRequestedOnce = false;
+  std::function<void()> endRequested;
 };
 
 }  // namespace pantoline::ui
