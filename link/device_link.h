@@ -11,10 +11,12 @@
 // fixed buffers on the stack. All pauses go through the link's Clock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "link/clock.h"
 #include "link/result_code.h"
+#include "link/run_stop.h"
 #include "link/serial_port.h"
 
 namespace pantoline {
@@ -38,19 +40,28 @@ class DeviceLink {
   static const SerialTimeouts kUnitTimeouts;
 
   // Number of links alive; a new link takes the incremented value as its
-  // serialNumber. Plain counter: links live on one thread.
-  static std::int32_t linkCount;
+  // serialNumber. Atomic: a run of several units holds one link per
+  // thread, each constructed and destroyed on its own.
+  static std::atomic<std::int32_t> linkCount;
 
   // A link on the operating system's serial ports and clock.
   DeviceLink();
   // A link on other ports and another clock (tests, the simulated unit's
-  // tools); both must outlive the link.
-  DeviceLink(SerialPorts& ports, Clock& clock);
+  // tools); both must outlive the link. `stop` (borrowed, may be null) is
+  // a request to end the run early; see SetStop.
+  DeviceLink(SerialPorts& ports, Clock& clock, const RunStop* stop = nullptr);
   // Close: purges and closes the port if one is open, releases the number.
   ~DeviceLink();
 
   DeviceLink(const DeviceLink&) = delete;
   DeviceLink& operator=(const DeviceLink&) = delete;
+
+  // Once `stop` (borrowed, may be null: never) is requested, the search
+  // ends after the port in hand and the transfer's waits end at once: the
+  // sender cancels with three CAN and SendPackage gives 25. Bounded
+  // command replies and the fixed pauses are not cut short.
+  void SetStop(const RunStop* stop) { stop_ = stop; }
+  bool StopRequested() const { return stop_ != nullptr && stop_->Requested(); }
 
   // --- Result texts ---------------------------------------------------
 
@@ -111,7 +122,8 @@ class DeviceLink {
   // above 32 that the ports' ExtraPortNumbers lists; the first that answers
   // Handshake stays open in portHandle, connected is set, portName holds its name.
   // 0 when found; otherwise what the attempt on the last name left (2, 26,
-  // 27, 28 or 29). A port already open is closed first.
+  // 27, 28 or 29). A port already open is closed first. A stop request
+  // ends the search after the port in hand, as if no later port answered.
   ResultCode FindDevice();
 
   // --- Package transfer ----------------------------------------------------
@@ -128,13 +140,15 @@ class DeviceLink {
   // or less sends no block, only the end of transfer. CRC-16 or checksum,
   // as the receiver asks. Returns the bytes acknowledged (128 per accepted
   // block), -1 remote cancel, -2 no synchronisation, -4 a block refused 50
-  // times, -5 EOT not acknowledged, -3 the device is gone. Only ACK, NAK
+  // times, -5 EOT not acknowledged, -3 the device is gone, -6 the run was
+  // asked to stop (three CAN sent). Only ACK, NAK
   // and CAN answer a block (only ACK and NAK an EOT); any other byte is
   // line noise and is dropped. A block or EOT goes again only on NAK or
   // when the wait runs out, and only once the line has fallen quiet, so
   // that the answer read is always the answer to the latest send.
   std::int32_t XmodemSend(const std::uint8_t* data, std::int32_t length);
-  // Sends the whole package of `length` bytes. 0, 22, 23, 25, or 3
+  // Sends the whole package of `length` bytes. 0, 22, 23, 25 (also when
+  // the run was asked to stop), or 3
   // (QV5NOCONNECTION) when the device vanished during the transfer.
   ResultCode SendPackage(const std::uint8_t* data, std::int32_t length);
   // Sends "QV5-3" and, once echoed, the package. 0, 2 (not connected),
@@ -159,7 +173,8 @@ class DeviceLink {
   void PurgeBoth();
   // ReadByte with the attempts left in *attemptsLeft (counted down, one
   // per attempt; null: no limit), so that a caller can go on waiting
-  // within one budget after a byte it drops.
+  // within one budget after a byte it drops. Gives up (-2) at once when a
+  // stop has been requested.
   std::int32_t ReadByteWithin(std::uint32_t* attemptsLeft);
   // Waits within `budget` (as ReadByte) for ACK, NAK or (unless `eot`)
   // two CAN in a row, dropping every other byte. Returns the ACK or NAK,
@@ -174,6 +189,7 @@ class DeviceLink {
 
   SerialPorts& ports_;
   Clock& clock_;
+  const RunStop* stop_ = nullptr;
 };
 
 }  // namespace pantoline

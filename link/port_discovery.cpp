@@ -49,11 +49,14 @@ ResultCode DeviceLink::FindDevice() {
     if (answers(name)) {
       return QV5SUCCESS;
     }
+    if (StopRequested()) {
+      return lastResult;
+    }
   }
   // USB and Bluetooth adapters are often numbered above 32.
   int numbers[kMaxExtraPorts];
   const int extra = ports_.ExtraPortNumbers(numbers, kMaxExtraPorts);
-  for (int i = 0; i < extra; ++i) {
+  for (int i = 0; i < extra && !StopRequested(); ++i) {
     char name[sizeof portName];
     if (numbers[i] > kCandidatePortCount &&
         std::snprintf(name, sizeof name, "\\\\.\\COM%d", numbers[i]) < static_cast<int>(sizeof name) &&

@@ -296,6 +296,8 @@ class PosixSerialPorts final : public SerialPorts {
     delete p;
   }
 
+  // Per thread: the search and the run that reports its advice share a
+  // thread, and runs of several units must not see each other's.
   const char* AccessAdvice() const override { return accessAdvice_.c_str(); }
   void ClearAccessAdvice() override { accessAdvice_.clear(); }
 
@@ -312,8 +314,10 @@ class PosixSerialPorts final : public SerialPorts {
     }
   }
 
-  std::string accessAdvice_;
+  static thread_local std::string accessAdvice_;
 };
+
+thread_local std::string PosixSerialPorts::accessAdvice_;
 
 }  // namespace
 
