@@ -31,6 +31,8 @@ using ProgressCallback = void (*)(void* context, std::int32_t bytes, std::int32_
 // zero-filled slot of kPortNameSlot bytes.
 inline constexpr int kCandidatePortCount = 32;
 inline constexpr int kPortNameSlot = 15;
+// The most names a search tries: the candidates and COM33 to COM256.
+inline constexpr int kMaxSearchedPorts = kCandidatePortCount + 224;
 extern const char kCandidatePorts[kCandidatePortCount][kPortNameSlot];
 
 class DeviceLink {
@@ -125,6 +127,14 @@ class DeviceLink {
   // 27, 28 or 29). A port already open is closed first. A stop request
   // ends the search after the port in hand, as if no later port answered.
   ResultCode FindDevice();
+  // Greets only the port `name` (at most kPortNameCapacity - 1 characters:
+  // a candidate name, "\\.\COMn" above 32, or a name the platform's ports
+  // take as a device of their own); as FindDevice otherwise. 0, 2, or
+  // Open's code.
+  ResultCode FindDeviceOn(const char* name);
+  // Every name FindDevice tries, in its order: the candidates, then the
+  // ports above 32 that `ports` lists.
+  static int SearchOrder(SerialPorts& ports, char (*names)[kPortNameSlot], int capacity);
 
   // --- Package transfer ----------------------------------------------------
 
@@ -159,7 +169,9 @@ class DeviceLink {
   static constexpr int kMaxReply = 9;
 
   // --- The record ----------------------------------------------------------
-  char portName[kPortNameSlot + 1];  // port the unit answered on, or "NOT FOUND"
+  // Room for a candidate name or a device path given by the user.
+  static constexpr int kPortNameCapacity = 256;
+  char portName[kPortNameCapacity];  // port the unit answered on, or "NOT FOUND"
   std::int32_t mode = 1;             // 1 new, 0 searching or finished, 2 download mode
   bool connected = false;            // set by FindDevice once a port answered
   PortHandle portHandle = kNoPort;   // the open port, owned by the link
@@ -171,6 +183,9 @@ class DeviceLink {
 
  private:
   void PurgeBoth();
+  // Opens and greets `name`; true when the unit answered there, the port
+  // then staying open.
+  bool TryPort(const char* name);
   // ReadByte with the attempts left in *attemptsLeft (counted down, one
   // per attempt; null: no limit), so that a caller can go on waiting
   // within one budget after a byte it drops. Gives up (-2) at once when a

@@ -5,7 +5,7 @@
 
 namespace pantoline {
 
-bool ResetLog::Create() { return file_.CreateForWriting(kFileName); }
+bool ResetLog::Create(const char* name) { return file_.CreateForWriting(name); }
 
 void ResetLog::Put(const char* piece) {
   if (file_.isOpen()) {

@@ -17,9 +17,10 @@ class ResetLog {
  public:
   static constexpr char kFileName[] = "ResetSystemLog.doc";
 
-  // Creates the log in the working directory, or empties the one there.
-  // False when it cannot; the entries below then write nothing.
-  bool Create();
+  // Creates the log `name` (by default kFileName in the working
+  // directory), or empties the one there. False when it cannot; the
+  // entries below then write nothing.
+  bool Create(const char* name = kFileName);
   bool created() const { return file_.isOpen(); }
 
   void Opening();

@@ -30,13 +30,17 @@ struct RecordingDisplay final : ResetDisplay {
   }
   ProgressCallback ProgressReceiver() override {
     return [](void* context, std::int32_t bytes, std::int32_t) {
-      static_cast<RecordingDisplay*>(context)->progress.push_back(bytes);
+      auto* display = static_cast<RecordingDisplay*>(context);
+      display->progress.push_back(bytes);
+      if (bytes == display->stopAt) display->stop.Request();
     };
   }
   void* ProgressContext() override { return this; }
 
   std::vector<std::string> events;
   std::vector<std::int32_t> progress;
+  RunStop stop;              // requested once the progress reaches stopAt
+  std::int32_t stopAt = -2;  // never
 };
 
 inline const std::string kOpening = "PANTOLINE LOG INITIATED \n ", kClosing = "PANTOLINE LOG COMPLETE \n",
@@ -46,7 +50,7 @@ class ResetRun : public ::testing::Test {
  protected:
   ~ResetRun() override { EXPECT_EQ(DeviceLink::linkCount, 0); }
 
-  void Run() { OnReset(display, ports, clock); }
+  ResetOutcome Run(const ResetOptions& options = {}) { return OnReset(display, ports, clock, options); }
   std::string Log() const { return ReadFile("ResetSystemLog.doc"); }
   void PutPackage(const Bytes& bytes) { WriteFile(kPackageFileName, std::string(bytes.begin(), bytes.end())); }
 
