@@ -54,7 +54,8 @@ ResetOutcome LoadFoundUnit(ResetDisplay& display, Clock& clock, DeviceLink& link
 
   display.ShowStatus("...Loading Initialized, Please wait...");
   const bool loaded = link.LoadPackage(package.data(), package.length()) == QV5SUCCESS;
-  const ResetOutcome outcome{loaded ? ResetCourse::kUpdated : ResetCourse::kLoadFailed, link.lastResult};
+  const ResetOutcome outcome{loaded ? ResetCourse::kUpdated : ResetCourse::kLoadFailed, link.lastResult,
+                             link.portName};
   if (loaded) {
     display.ShowStatus("Lodestria Updated.  Click the EXIT button below.");
   } else {
@@ -90,7 +91,7 @@ ResetOutcome LoadUnit(ResetDisplay& display, SerialPorts& ports, Clock& clock, D
   char resultText[kResultTextCapacity];
   link.DescribeLastResult(resultText);
   log.Locate(resultText, link.portName);
-  const ResetOutcome outcome{ResetCourse::kNotFound, link.lastResult};
+  const ResetOutcome outcome{ResetCourse::kNotFound, link.lastResult, link.portName};
   link.FinishDownload();
   display.ShowStatus(" Lodestria not found. Check your connections and try again.");
   // A port the user may not open is the usual reason on Linux, and a

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/clock.h"
 #include "link/device_link.h"
@@ -48,6 +49,8 @@ struct ResetOutcome {
   // The code of the run's last log entry with a code (locate or load);
   // QV5SUCCESS for the package courses, which have none.
   ResultCode result = QV5SUCCESS;
+  // The link's portName as the locate entry gives it; empty before.
+  std::string port = {};
 };
 
 // What a run takes from its caller beyond the display; the defaults are
