@@ -13,7 +13,11 @@
 namespace pantoline::testing {
 namespace {
 
+const bool kProgramsPlaced = setenv("PANTOLINE_CLI", PANTOLINE_CLI_PATH, 0) == 0 &&
+                             setenv("PANTOLINE_SIMUNIT", PANTOLINE_SIMUNIT_PATH, 0) == 0;
+
 int Shell(const std::string& command) {
+  EXPECT_TRUE(kProgramsPlaced);
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -86,6 +90,61 @@ TEST_P(Courses, EndAsTheWindowsDo) {
 
 INSTANTIATE_TEST_SUITE_P(Table, Courses, ::testing::ValuesIn(kCourses),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The same log on another port.
+std::string On(std::string log, int port) {
+  const std::string com1 = "\\\\.\\Com1";
+  log.replace(log.find(com1), com1.size(), "\\\\.\\Com" + std::to_string(port));
+  return log;
+}
+
+// Three units at once, the second cancelling: each has its own exact log.
+TEST(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
+  ConfigHome config;
+  TempDir work;
+  WorkingDir cwd(work.path());
+  WriteFile("ResetPack.qv5", CoursePackage(false));
+  for (int n = 1; n <= 3; ++n) {
+    const std::string tag = "u" + std::to_string(n);
+    ASSERT_EQ(Shell(StartUnit("--port " + std::to_string(n), true, n == 2 ? "--cancel-block 2" : "", tag)), 0);
+  }
+  EXPECT_EQ(Shell(Cli("reset --all --json >out.txt 2>err.txt")), 1) << ReadFile("err.txt");
+  for (int n = 1; n <= 3; ++n) Shell(StopUnit("u" + std::to_string(n)));
+  EXPECT_EQ(ReadFile("ResetSystemLog-COM1.doc"), kLoadedLog);
+  EXPECT_EQ(ReadFile("ResetSystemLog-COM2.doc"), On(LoadFailedLog(kCancelled), 2));
+  EXPECT_EQ(ReadFile("ResetSystemLog-COM3.doc"), On(kLoadedLog, 3));
+  EXPECT_EQ(ReadFile("u1.bin"), CoursePackage(true));
+  EXPECT_EQ(ReadFile("u3.bin"), CoursePackage(true));
+  const auto document = nlohmann::json::parse(ReadFile("out.txt"));
+  EXPECT_EQ(document["updated"], 2);
+  EXPECT_EQ(document["failed"], 1);
+  ASSERT_EQ(document["units"].size(), 3u);
+  EXPECT_EQ(document["units"][1]["port"], "COM2");
+  EXPECT_EQ(document["units"][1]["result"], "QV5XMODEMCANCELEDERROR");
+  // Not on a terminal: each status line names its unit.
+  EXPECT_NE(ReadFile("err.txt").find("COM2: An error has occured."), std::string::npos);
+}
+
+// SIGINT during the transfer: the sender cancels, the unit is taken out of
+// download mode, the log is closed, and the status is 130.
+TEST(Interruption, CancelsTheTransferAndClosesTheLog) {
+  ConfigHome config;
+  TempDir work;
+  WorkingDir cwd(work.path());
+  const Bytes package = Package(60'000);
+  WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
+  ASSERT_EQ(Shell(StartUnit("--port 1", true, "--line-rate --verbose")), 0);
+  Shell("(" + Cli("reset >out.txt 2>err.txt & echo $! >cli.pid; wait $!; echo $? >cli.rc") + ") &"
+        " until grep -q 'request 1' unit.err; do sleep 0.05; done; sleep 1; kill -INT $(cat cli.pid);"
+        " until [ -e cli.rc ]; do sleep 0.1; done");
+  Shell(kStopUnit);
+  EXPECT_EQ(ReadFile("cli.rc"), "130\n") << ReadFile("err.txt");
+  EXPECT_EQ(ReadFile("ResetSystemLog.doc"), LoadFailedLog("QV5XMODEMUNKNOWNERROR: XModem Failure Unknown Error"));
+  const std::string unit = ReadFile("unit.err");
+  const auto cancelled = unit.find("sender cancelled");
+  ASSERT_NE(cancelled, std::string::npos) << unit;
+  EXPECT_NE(unit.find("finish command", cancelled), std::string::npos) << unit;
+}
 
 }  // namespace
 }  // namespace pantoline::testing
