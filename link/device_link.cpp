@@ -5,7 +5,7 @@
 
 namespace pantoline {
 
-std::int32_t DeviceLink::linkCount = 0;
+std::atomic<std::int32_t> DeviceLink::linkCount{0};
 
 // 25 ms between bytes, 15 + 15 * n ms per read or write of n bytes: long
 // enough for the unit's short replies at 115200 baud, short enough that a
@@ -29,7 +29,8 @@ SerialSettings DeviceLink::UnitSettings() {
 
 DeviceLink::DeviceLink() : DeviceLink(SystemSerialPorts(), SystemClock()) {}
 
-DeviceLink::DeviceLink(SerialPorts& ports, Clock& clock) : ports_(ports), clock_(clock) {
+DeviceLink::DeviceLink(SerialPorts& ports, Clock& clock, const RunStop* stop)
+    : ports_(ports), clock_(clock), stop_(stop) {
   std::memset(portName, 0, sizeof portName);
   std::memcpy(portName, "NOT FOUND", sizeof "NOT FOUND");
   serialNumber = ++linkCount;
@@ -91,7 +92,8 @@ std::int32_t DeviceLink::ReadByteWithin(std::uint32_t* attemptsLeft) {
       return byte;
     }
     // Nothing will come from a device that is gone: no point in pausing.
-    if (PortGone()) {
+    // A run asked to stop waits no longer either.
+    if (PortGone() || StopRequested()) {
       return -2;
     }
     if (attemptsLeft == nullptr) {

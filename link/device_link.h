@@ -11,10 +11,12 @@
 // fixed buffers on the stack. All pauses go through the link's Clock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "link/clock.h"
 #include "link/result_code.h"
+#include "link/run_stop.h"
 #include "link/serial_port.h"
 
 namespace pantoline {
@@ -29,6 +31,8 @@ using ProgressCallback = void (*)(void* context, std::int32_t bytes, std::int32_
 // zero-filled slot of kPortNameSlot bytes.
 inline constexpr int kCandidatePortCount = 32;
 inline constexpr int kPortNameSlot = 15;
+// The most names a search tries: the candidates and COM33 to COM256.
+inline constexpr int kMaxSearchedPorts = kCandidatePortCount + 224;
 extern const char kCandidatePorts[kCandidatePortCount][kPortNameSlot];
 
 class DeviceLink {
@@ -38,19 +42,28 @@ class DeviceLink {
   static const SerialTimeouts kUnitTimeouts;
 
   // Number of links alive; a new link takes the incremented value as its
-  // serialNumber. Plain counter: links live on one thread.
-  static std::int32_t linkCount;
+  // serialNumber. Atomic: a run of several units holds one link per
+  // thread, each constructed and destroyed on its own.
+  static std::atomic<std::int32_t> linkCount;
 
   // A link on the operating system's serial ports and clock.
   DeviceLink();
   // A link on other ports and another clock (tests, the simulated unit's
-  // tools); both must outlive the link.
-  DeviceLink(SerialPorts& ports, Clock& clock);
+  // tools); both must outlive the link. `stop` (borrowed, may be null) is
+  // a request to end the run early; see SetStop.
+  DeviceLink(SerialPorts& ports, Clock& clock, const RunStop* stop = nullptr);
   // Close: purges and closes the port if one is open, releases the number.
   ~DeviceLink();
 
   DeviceLink(const DeviceLink&) = delete;
   DeviceLink& operator=(const DeviceLink&) = delete;
+
+  // Once `stop` (borrowed, may be null: never) is requested, the search
+  // ends after the port in hand and the transfer's waits end at once: the
+  // sender cancels with three CAN and SendPackage gives 25. Bounded
+  // command replies and the fixed pauses are not cut short.
+  void SetStop(const RunStop* stop) { stop_ = stop; }
+  bool StopRequested() const { return stop_ != nullptr && stop_->Requested(); }
 
   // --- Result texts ---------------------------------------------------
 
@@ -111,8 +124,17 @@ class DeviceLink {
   // above 32 that the ports' ExtraPortNumbers lists; the first that answers
   // Handshake stays open in portHandle, connected is set, portName holds its name.
   // 0 when found; otherwise what the attempt on the last name left (2, 26,
-  // 27, 28 or 29). A port already open is closed first.
+  // 27, 28 or 29). A port already open is closed first. A stop request
+  // ends the search after the port in hand, as if no later port answered.
   ResultCode FindDevice();
+  // Greets only the port `name` (at most kPortNameCapacity - 1 characters:
+  // a candidate name, "\\.\COMn" above 32, or a name the platform's ports
+  // take as a device of their own); as FindDevice otherwise. 0, 2, or
+  // Open's code.
+  ResultCode FindDeviceOn(const char* name);
+  // Every name FindDevice tries, in its order: the candidates, then the
+  // ports above 32 that `ports` lists.
+  static int SearchOrder(SerialPorts& ports, char (*names)[kPortNameSlot], int capacity);
 
   // --- Package transfer ----------------------------------------------------
 
@@ -128,13 +150,15 @@ class DeviceLink {
   // or less sends no block, only the end of transfer. CRC-16 or checksum,
   // as the receiver asks. Returns the bytes acknowledged (128 per accepted
   // block), -1 remote cancel, -2 no synchronisation, -4 a block refused 50
-  // times, -5 EOT not acknowledged, -3 the device is gone. Only ACK, NAK
+  // times, -5 EOT not acknowledged, -3 the device is gone, -6 the run was
+  // asked to stop (three CAN sent). Only ACK, NAK
   // and CAN answer a block (only ACK and NAK an EOT); any other byte is
   // line noise and is dropped. A block or EOT goes again only on NAK or
   // when the wait runs out, and only once the line has fallen quiet, so
   // that the answer read is always the answer to the latest send.
   std::int32_t XmodemSend(const std::uint8_t* data, std::int32_t length);
-  // Sends the whole package of `length` bytes. 0, 22, 23, 25, or 3
+  // Sends the whole package of `length` bytes. 0, 22, 23, 25 (also when
+  // the run was asked to stop), or 3
   // (QV5NOCONNECTION) when the device vanished during the transfer.
   ResultCode SendPackage(const std::uint8_t* data, std::int32_t length);
   // Sends "QV5-3" and, once echoed, the package. 0, 2 (not connected),
@@ -145,7 +169,9 @@ class DeviceLink {
   static constexpr int kMaxReply = 9;
 
   // --- The record ----------------------------------------------------------
-  char portName[kPortNameSlot + 1];  // port the unit answered on, or "NOT FOUND"
+  // Room for a candidate name or a device path given by the user.
+  static constexpr int kPortNameCapacity = 256;
+  char portName[kPortNameCapacity];  // port the unit answered on, or "NOT FOUND"
   std::int32_t mode = 1;             // 1 new, 0 searching or finished, 2 download mode
   bool connected = false;            // set by FindDevice once a port answered
   PortHandle portHandle = kNoPort;   // the open port, owned by the link
@@ -157,9 +183,13 @@ class DeviceLink {
 
  private:
   void PurgeBoth();
+  // Opens and greets `name`; true when the unit answered there, the port
+  // then staying open.
+  bool TryPort(const char* name);
   // ReadByte with the attempts left in *attemptsLeft (counted down, one
   // per attempt; null: no limit), so that a caller can go on waiting
-  // within one budget after a byte it drops.
+  // within one budget after a byte it drops. Gives up (-2) at once when a
+  // stop has been requested.
   std::int32_t ReadByteWithin(std::uint32_t* attemptsLeft);
   // Waits within `budget` (as ReadByte) for ACK, NAK or (unless `eot`)
   // two CAN in a row, dropping every other byte. Returns the ACK or NAK,
@@ -174,6 +204,7 @@ class DeviceLink {
 
   SerialPorts& ports_;
   Clock& clock_;
+  const RunStop* stop_ = nullptr;
 };
 
 }  // namespace pantoline

@@ -19,49 +19,79 @@ const char kCandidatePorts[kCandidatePortCount][kPortNameSlot] = {
     "\\\\.\\COM31", "\\\\.\\COM32",
 };
 
+bool DeviceLink::TryPort(const char* name) {
+  const PortHandle port = Open(name);
+  if (port == kNoPort) {
+    return false;  // lastResult keeps Open's code
+  }
+  portHandle = port;
+  if (Handshake() == QV5SUCCESS) {
+    PurgeBoth();
+    connected = true;
+    lastResult = QV5SUCCESS;
+    std::memcpy(portName, name, std::strlen(name) + 1);
+    return true;
+  }
+  // Closed with the platform's close, not ~DeviceLink's: the link keeps
+  // its serial number.
+  ClosePort();
+  lastResult = QV5NOTFOUND;
+  return false;
+}
+
 ResultCode DeviceLink::FindDevice() {
   // A search starts from no port: one left open would be leaked by the
   // first handle stored below.
   ClosePort();
   // Mode 0 is what lets Handshake greet on every port.
   mode = 0;
-  // Tries `name`; true when the unit answered there.
-  auto answers = [this](const char* name) {
-    const PortHandle port = Open(name);
-    if (port == kNoPort) {
-      return false;  // lastResult keeps Open's code
-    }
-    portHandle = port;
-    if (Handshake() == QV5SUCCESS) {
-      PurgeBoth();
-      connected = true;
-      lastResult = QV5SUCCESS;
-      std::memcpy(portName, name, std::strlen(name) + 1);
-      return true;
-    }
-    // Closed with the platform's close, not ~DeviceLink's: the link keeps
-    // its serial number.
-    ClosePort();
-    lastResult = QV5NOTFOUND;
-    return false;
-  };
   for (const char* name : kCandidatePorts) {
-    if (answers(name)) {
+    if (TryPort(name)) {
       return QV5SUCCESS;
+    }
+    if (StopRequested()) {
+      return lastResult;
     }
   }
   // USB and Bluetooth adapters are often numbered above 32.
   int numbers[kMaxExtraPorts];
   const int extra = ports_.ExtraPortNumbers(numbers, kMaxExtraPorts);
-  for (int i = 0; i < extra; ++i) {
-    char name[sizeof portName];
+  for (int i = 0; i < extra && !StopRequested(); ++i) {
+    char name[kPortNameSlot];
     if (numbers[i] > kCandidatePortCount &&
         std::snprintf(name, sizeof name, "\\\\.\\COM%d", numbers[i]) < static_cast<int>(sizeof name) &&
-        answers(name)) {
+        TryPort(name)) {
       return QV5SUCCESS;
     }
   }
   return lastResult;
+}
+
+ResultCode DeviceLink::FindDeviceOn(const char* name) {
+  ClosePort();
+  mode = 0;
+  if (std::strlen(name) >= sizeof portName) {
+    return lastResult = QV5INVALIDHANDLEVALUE;
+  }
+  return TryPort(name) ? QV5SUCCESS : lastResult;
+}
+
+int DeviceLink::SearchOrder(SerialPorts& ports, char (*names)[kPortNameSlot], int capacity) {
+  int count = 0;
+  for (const char* name : kCandidatePorts) {
+    if (count < capacity) {
+      std::memcpy(names[count++], name, kPortNameSlot);
+    }
+  }
+  int numbers[kMaxExtraPorts];
+  const int extra = ports.ExtraPortNumbers(numbers, kMaxExtraPorts);
+  for (int i = 0; i < extra && count < capacity; ++i) {
+    if (numbers[i] > kCandidatePortCount &&
+        std::snprintf(names[count], kPortNameSlot, "\\\\.\\COM%d", numbers[i]) < kPortNameSlot) {
+      ++count;
+    }
+  }
+  return count;
 }
 
 }  // namespace pantoline

@@ -105,6 +105,9 @@ std::vector<std::string> ConsoleTerminals(const PortLookup& lookup) {
 }  // namespace
 
 std::string ResolvePortDevice(const char* name, const PortLookup& lookup) {
+  if (name[0] == '/') {
+    return name;  // a device named by its path (pantoline-cli --port)
+  }
   const int number = PortNumber(name);
   if (number == 0) {
     return {};

@@ -10,7 +10,8 @@
 //      real hardware, each group in numeric order. A ttyS port that is the
 //      kernel's console (/sys/class/tty/console/active) is not counted: a
 //      login prompt may hold it. A pin to it still works.
-// No device for N is the same as a port that does not exist.
+// No device for N is the same as a port that does not exist. A name that
+// starts with "/" is a device path and means itself.
 #pragma once
 
 #include <string>

@@ -307,6 +307,8 @@ class PosixSerialPorts final : public SerialPorts {
     delete p;
   }
 
+  // Per thread: the search and the run that reports its advice share a
+  // thread, and runs of several units must not see each other's.
   const char* AccessAdvice() const override { return accessAdvice_.c_str(); }
   void ClearAccessAdvice() override {
     accessAdvice_.clear();
@@ -330,10 +332,14 @@ class PosixSerialPorts final : public SerialPorts {
     }
   }
 
-  std::string permissionAdvice_;
-  std::string busyAdvice_;
-  std::string accessAdvice_;
+  static thread_local std::string permissionAdvice_;
+  static thread_local std::string busyAdvice_;
+  static thread_local std::string accessAdvice_;
 };
+
+thread_local std::string PosixSerialPorts::permissionAdvice_;
+thread_local std::string PosixSerialPorts::busyAdvice_;
+thread_local std::string PosixSerialPorts::accessAdvice_;
 
 }  // namespace
 

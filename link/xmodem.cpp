@@ -27,6 +27,8 @@ constexpr std::uint16_t kShortBudget = 5000;
 
 // Outcome of a transfer whose device vanished under it.
 constexpr std::int32_t kGone = -3;
+// Outcome of a transfer that the run asked to stop; the sender cancels.
+constexpr std::int32_t kStopped = -6;
 // Bytes LetLineFallQuiet drops at most before a resend.
 constexpr int kQuietLimit = 256;
 
@@ -80,6 +82,9 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
       return finish(-1);
     } else if (reply < 0 && PortGone()) {
       return finish(kGone);
+    } else if (reply < 0 && StopRequested()) {
+      cancel();
+      return finish(kStopped);
     }
   }
   if (!synchronised) {
@@ -117,6 +122,11 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
 
     bool accepted = false;
     for (int sends = 0; sends < kBlockSends && !accepted; ++sends) {
+      // A unit that acknowledges every block never lets a wait run out.
+      if (StopRequested()) {
+        cancel();
+        return finish(kStopped);
+      }
       if (sends > 0) {
         LetLineFallQuiet();
       }
@@ -129,6 +139,9 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
         return finish(-1);
       } else if (answer == kGone) {
         return finish(kGone);
+      } else if (answer == kStopped) {
+        cancel();
+        return finish(kStopped);
       }
       // NAK, or the wait ran out: the block goes again.
     }
@@ -153,6 +166,10 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
     if (answer == kGone) {
       return finish(kGone);
     }
+    if (answer == kStopped) {
+      cancel();
+      return finish(kStopped);
+    }
   }
   return finish(-5);
 }
@@ -163,7 +180,7 @@ std::int32_t DeviceLink::AwaitAnswer(std::uint16_t budget, bool eot) {
   for (;;) {
     const std::int32_t byte = ReadByteWithin(&attempts);
     if (byte < 0) {
-      return PortGone() ? kGone : -2;
+      return PortGone() ? kGone : StopRequested() ? kStopped : -2;
     }
     if (byte == kAck || byte == kNak) {
       return byte;

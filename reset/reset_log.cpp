@@ -5,7 +5,7 @@
 
 namespace pantoline {
 
-bool ResetLog::Create(const char* package) { return file_.CreateForWriting(kFileName, package); }
+bool ResetLog::Create(const char* name, const char* package) { return file_.CreateForWriting(name, package); }
 
 std::string ResetLog::Trouble() const {
   if (file_.refusal().reason.empty()) {  // created, never tried, or the package

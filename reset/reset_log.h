@@ -18,17 +18,15 @@ namespace pantoline {
 
 class ResetLog {
  public:
-  static constexpr char kFileName[] = "ResetSystemLog.doc";
-
   // Told before the run when the log is the package itself.
   static constexpr char kWouldOverwritePackage[] =
       "The reset log would overwrite the ResetPack file; no log is written.";
 
-  // Creates the log in the working directory, or empties the one there;
-  // but never when it is the file `package` names (a link to it, or the
-  // same file under another name), which is then left untouched. False
-  // when it is not created; the entries below then write nothing.
-  bool Create(const char* package);
+  // Creates the log `name`, or empties the one there; but never when it
+  // is the file `package` names (a link to it, or the same file under
+  // another name), which is then left untouched. False when it is not created; the
+  // entries below then write nothing.
+  bool Create(const char* name, const char* package);
   bool created() const { return file_.isOpen(); }
   // After a failed Create: whether it was because the log is the package.
   bool isPackage() const { return file_.refusal().isSpare; }

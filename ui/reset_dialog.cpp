@@ -35,7 +35,11 @@ bool ResetDialog::OnInitDialog() {
 
 void ResetDialog::OnOK() {
   // Runs once: the reset disables RESET first and nothing enables it again.
-  RunReset([](ResetDisplay& display) { OnReset(display); });
+  RunReset([this](ResetDisplay& display) {
+    ResetOptions options;
+    options.stop = &run_->stop();
+    OnReset(display, SystemSerialPorts(), SystemClock(), options);
+  });
 }
 
 void ResetDialog::OnCancel() {

@@ -94,5 +94,16 @@ TEST_F(LinkTest, ASecondSearchClosesThePortOfTheFirstAndKeepsWhatItFoundIfFruitl
   EXPECT_STREQ(link->portName, Com(2).c_str());
 }
 
+// The port in hand is greeted to its end; no later one is opened.
+TEST_F(LinkTest, AStopEndsTheSearchAfterThePortInHand) {
+  RunStop stop;
+  link->SetStop(&stop);
+  ports.Add(Com(1)).peer = [&](ScriptedPort&, std::span<const std::uint8_t>) { stop.Request(); };
+  AnswerLikeUnit(ports.Add(Com(2)));
+  EXPECT_EQ(link->FindDevice(), QV5NOTFOUND);
+  EXPECT_EQ(ports.opened, std::vector<std::string>{Com(1)});
+  EXPECT_FALSE(link->connected);
+}
+
 }  // namespace
 }  // namespace pantoline::testing

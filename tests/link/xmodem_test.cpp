@@ -49,6 +49,7 @@ struct Behaviour {
   int acknowledged = 1;    // blocks, as progress reports
   std::int64_t ms = 0;
   bool goneAtStart = false;
+  int stopAfter = -1;  // acknowledged blocks after which the run is asked to stop
 };
 
 const Bytes kNoise = {'x', kCan, 0x80, 0}, kCancel = {kCan, kCan, kCan};
@@ -100,6 +101,11 @@ const Behaviour kBehaviours[] = {
      .acknowledged = 0, .goneAtStart = true},
     {.name = "GoneWithABlock", .script = {kAcked, kVanish}, .length = 512, .code = QV5NOCONNECTION,
      .singles = {}},
+    // A stop ends the waits at once and cancels as the sender's own give-ups do.
+    {.name = "AStopEndsTheSynchronisationWait", .request = {}, .code = QV5XMODEMUNKNOWNERROR, .blocks = 0,
+     .singles = kCancel, .acknowledged = 0, .ms = 30, .stopAfter = 0},
+    {.name = "AStopCancelsBetweenBlocks", .length = 512, .code = QV5XMODEMUNKNOWNERROR, .blocks = 2,
+     .singles = kCancel, .acknowledged = 2, .stopAfter = 2},
     {.name = "GoneWithTheEot", .script = {kAcked, kAcked, kAcked, kAcked, kVanish}, .length = 512,
      .code = QV5NOCONNECTION, .blocks = 4, .singles = {}, .acknowledged = 4},
 };
@@ -118,8 +124,19 @@ TEST_P(Receivers, MeetTheirOutcome) {
   receiver.script.assign(b.script.begin(), b.script.end());
   port.Send(b.request);
   port.gone = b.goneAtStart;
-  link->SetProgressCallback(&reports, [](void* context, std::int32_t bytes, std::int32_t serial) {
-    static_cast<std::vector<std::int32_t>*>(context)->push_back(bytes);
+  RunStop stop;
+  link->SetStop(&stop);
+  struct Watch {
+    std::vector<std::int32_t>* reports;
+    RunStop* stop;
+    int stopAfter;
+  } watch{&reports, &stop, b.stopAfter};
+  link->SetProgressCallback(&watch, [](void* context, std::int32_t bytes, std::int32_t serial) {
+    auto* w = static_cast<Watch*>(context);
+    w->reports->push_back(bytes);
+    if (bytes == 128 * w->stopAfter) {
+      w->stop->Request();
+    }
     EXPECT_EQ(serial, 1);
   });
   const Bytes data = Package(static_cast<std::size_t>(b.length));

@@ -32,13 +32,19 @@ struct Course {
   std::string log;                    // between the opening and the closing line
   std::vector<std::uint32_t> pauses;  // of 100 ms or more, in order
   std::size_t opens;                  // ports tried
+  ResetOutcome outcome;
+  const char* port = nullptr;  // greeted alone
+  std::int32_t stopAt = -2;    // progress at which the run is asked to stop
 };
+constexpr ResetOutcome kUpdatedOutcome{ResetCourse::kUpdated};
+const std::string kStopped = "QV5XMODEMUNKNOWNERROR: XModem Failure Unknown Error";
 
 const Course kCourses[] = {
     {"MissingPackage", -1, 1100, {"disable", kMissing, "status The ResetPack file not found. Please EXIT the program."},
-     "ResetPack was NOT found \n ", {}, 0},
-    {"TooLargePackage", 458'752, 1100, Refused("too large"), "ResetPack is too large \n ", {}, 0},
-    {"EmptyPackage", 0, 1100, Refused("empty"), "ResetPack is empty \n ", {}, 0},
+     "ResetPack was NOT found \n ", {}, 0, {ResetCourse::kPackageMissing}},
+    {"TooLargePackage", 458'752, 1100, Refused("too large"), "ResetPack is too large \n ", {}, 0,
+     {ResetCourse::kPackageTooLarge}},
+    {"EmptyPackage", 0, 1100, Refused("empty"), "ResetPack is empty \n ", {}, 0, {ResetCourse::kPackageEmpty}},
     // 2000 ms on "NOT Found", then FinishDownload's own second. Code 26's
     // text ends in a blank: two blanks before the dash.
     {"AbsentUnit", 1027, -1,
@@ -46,24 +52,41 @@ const Course kCourses[] = {
       "status  Lodestria not found. Check your connections and try again.", "message " + kAdvice},
      kFound + "App Locate the Lodestria :: \n    QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - "
               "Current Port = NOT FOUND\n",
-     {2000, 1000}, 32},
+     {2000, 1000}, 32, {ResetCourse::kNotFound, QV5INVALIDHANDLEVALUE}},
     // Opening Com3, the pause after "Found", the download command's second.
-    {"Success", 1028, 1100, Loading(1, {kUpdated}), kLoaded + "0 minutes \n", {300, 500, 1000}, 3},
+    {"Success", 1028, 1100, Loading(1, {kUpdated}), kLoaded + "0 minutes \n", {300, 500, 1000}, 3, kUpdatedOutcome},
     {"LargestPackageThatFits", 458'751, 1100, Loading(446, {kUpdated}), kLoaded + "0 minutes \n",
-     {300, 500, 1000}, 3},
+     {300, 500, 1000}, 3, kUpdatedOutcome},
     // Whole minutes of the run on the monotonic clock, hours kept. The run
     // lasts 825 ms more than the unit's wait before it asks for the package:
     // opening Com3, reading the greeting's reply, the pause after "Found".
     {"TwoMinutesToTheMillisecond", 10, 120'000 - 825, Loading(0, {kUpdated}), kLoaded + "2 minutes \n",
-     {300, 500, 1000}, 3},
-    {"AnHourAndMore", 10, 3'660'000, Loading(0, {kUpdated}), kLoaded + "61 minutes \n", {300, 500, 1000}, 3},
+     {300, 500, 1000}, 3, kUpdatedOutcome},
+    {"AnHourAndMore", 10, 3'660'000, Loading(0, {kUpdated}), kLoaded + "61 minutes \n", {300, 500, 1000}, 3,
+     kUpdatedOutcome},
     // A failed load takes the unit out of download mode: 5000 ms on "NOT
     // updated", then FinishDownload's second and its command's.
     {"FailedLoad", 2000, 100'000'000,
      Loading(1, {"status Your Lodestria was NOT updated!",
                  "status An error has occured. Turn OFF your Lodestria and try again."}),
      kOnCom3 + "App Load System:: \n    QV5XMODEMSYNCERROR:  XModem Failure No Sync\n",
-     {300, 500, 1000, 5000, 1000, 1000}, 3},
+     {300, 500, 1000, 5000, 1000, 1000}, 3, {ResetCourse::kLoadFailed, QV5XMODEMSYNCERROR}},
+    // A port given is the only one greeted, and is named as the search names it.
+    {"GivenPort", 1028, 1100, Loading(1, {kUpdated}), kLoaded + "0 minutes \n", {300, 500, 1000}, 1,
+     kUpdatedOutcome, "\\\\.\\Com3"},
+    {"GivenPortSilent", 1028, 1100,
+     {"disable", "range 1", kLocating, "status ...Lodestria NOT Found...",
+      "status  Lodestria not found. Check your connections and try again.", "message " + kAdvice},
+     kFound + "App Locate the Lodestria :: \n    QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - "
+              "Current Port = NOT FOUND\n",
+     {2000, 1000}, 1, {ResetCourse::kNotFound, QV5INVALIDHANDLEVALUE}, "\\\\.\\Com2"},
+    // Stopped after the first block: the sender cancels, and the unit is
+    // taken out of download mode as after any failed load.
+    {"StoppedDuringTheLoad", 2000, 1100,
+     Loading(1, {"status Your Lodestria was NOT updated!",
+                 "status An error has occured. Turn OFF your Lodestria and try again."}),
+     kOnCom3 + "App Load System:: \n    " + kStopped + "\n", {300, 500, 1000, 5000, 1000, 1000}, 3,
+     {ResetCourse::kLoadFailed, QV5XMODEMUNKNOWNERROR}, nullptr, 128},
 };
 
 class Courses : public ResetRun, public ::testing::WithParamInterface<Course> {};
@@ -79,7 +102,10 @@ TEST_P(Courses, ShowLogAndPauseAsTheUserExpects) {
     UnitOnCom3(c.requestAfterMs);
   }
   ports.accessAdvice = kAdvice;  // shown only when no unit answers
-  Run();
+  display.stopAt = c.stopAt;
+  const ResetOutcome outcome = Run({.port = c.port, .stop = &display.stop});
+  EXPECT_EQ(outcome.course, c.outcome.course);
+  EXPECT_EQ(outcome.result, c.outcome.result);
   EXPECT_EQ(display.events, c.events);
   EXPECT_EQ(Log(), kOpening + c.log + kClosing);
   std::vector<std::uint32_t> pauses;
@@ -91,6 +117,10 @@ TEST_P(Courses, ShowLogAndPauseAsTheUserExpects) {
     EXPECT_EQ(display.progress, Progress(static_cast<int>((c.packageBytes + 127) / 128)));
     receiver.received.resize(package.size());
     EXPECT_EQ(receiver.received, package);
+  }
+  if (c.stopAt >= 0) {  // the three CAN, then "QV5-9"
+    EXPECT_EQ(receiver.singles, Bytes({24, 24, 24}));
+    EXPECT_EQ(ports.log.end()[-4], "write \\\\.\\Com3 7");
   }
 }
 

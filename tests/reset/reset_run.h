@@ -34,7 +34,9 @@ struct RecordingDisplay final : ResetDisplay {
   }
   ProgressCallback ProgressReceiver() override {
     return [](void* context, std::int32_t bytes, std::int32_t) {
-      static_cast<RecordingDisplay*>(context)->progress.push_back(bytes);
+      auto* display = static_cast<RecordingDisplay*>(context);
+      display->progress.push_back(bytes);
+      if (bytes == display->stopAt) display->stop.Request();
     };
   }
   void* ProgressContext() override { return this; }
@@ -42,6 +44,8 @@ struct RecordingDisplay final : ResetDisplay {
   std::vector<std::string> events;
   std::vector<std::string> logs;  // what the disk held of the log at each status
   std::vector<std::int32_t> progress;
+  RunStop stop;              // requested once the progress reaches stopAt
+  std::int32_t stopAt = -2;  // never
 };
 
 inline const std::string kOpening = "PANTOLINE LOG INITIATED \n ", kClosing = "PANTOLINE LOG COMPLETE \n",
@@ -51,7 +55,7 @@ class ResetRun : public ::testing::Test {
  protected:
   ~ResetRun() override { EXPECT_EQ(DeviceLink::linkCount, 0); }
 
-  void Run() { OnReset(display, ports, clock); }
+  ResetOutcome Run(const ResetOptions& options = {}) { return OnReset(display, ports, clock, options); }
   std::string Log() const { return ReadFile("ResetSystemLog.doc"); }
   void PutPackage(const Bytes& bytes) { WriteFile(kPackageFileName, std::string(bytes.begin(), bytes.end())); }
 

@@ -22,6 +22,7 @@
 #include "reset/reset_procedure.h"
 #include "tests/support/scripted_unit.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unit_courses.h"
 #include "ui/reset_dialog.h"
 #include "ui/resource_ids.h"
 
@@ -73,21 +74,6 @@ inline void KeepScreenshot(const std::string& name) {
     std::printf("The screen is kept in %s\n", file.c_str());
   }
 }
-
-// The simulated unit (PANTOLINE_SIMUNIT) in the background, its port placed by `place`, answering
-// the greeting or not. With --once it ends after one transfer, written to received.bin. It is ended
-// after five minutes, should the test itself be ended, and killed 5 s after a stop it has not obeyed.
-inline std::string StartUnit(const std::string& place, bool answers) {
-  return "( timeout -k 5 300 \"$PANTOLINE_SIMUNIT\" " + place +
-         " --once --output received.bin --greeting " + (answers ? "normal" : "silent") +
-         " >unit.out 2>unit.err & echo $! >unit.pid; wait $!; echo $? >unit.rc ) &" +
-         " until [ -s unit.out ] || [ -e unit.rc ]; do sleep 0.05; done; [ -s unit.out ]";
-}
-// Ends the unit: one that has written its transfer gets a second to end by itself.
-inline constexpr char kStopUnit[] =
-    "if [ -e unit.pid ]; then"
-    " [ -e received.bin ] && for i in 1 2 3 4 5 6 7 8 9 10; do [ -e unit.rc ] || sleep 0.1; done;"
-    " kill $(cat unit.pid) 2>/dev/null; until [ -e unit.rc ]; do sleep 0.05; done; fi";
 
 using Step = std::function<bool()>;
 
@@ -152,32 +138,20 @@ struct ResetCourse {
   std::string log;                 // ResetSystemLog.doc
 };
 
-inline const std::string kOk = "QV5SUCCESS: Successful";
-inline const std::string kLocate =
-    "PANTOLINE LOG INITIATED \n System Download was found \n App Locate the Lodestria :: \n    ";
 inline const ResetCourse kResetCourses[] = {
     {"the unit is loaded", true, true, {Closing::kExit},
      {"...Attempting to locate the Lodestria...", "...Lodestria Found...", "...Loading Initialized, Please wait...",
       "-1 bytes Sent", "Lodestria Updated.  Click the EXIT button below."},
-     kLocate + kOk + " - Current Port = \\\\.\\Com1\nSet Progress Function:: \n    " + kOk +
-         "\nApp Load System:: \n    " + kOk + "\nCompleted in 0 minutes \nPANTOLINE LOG COMPLETE \n"},
+     kLoadedLog},
     {"no package", false, true, {Closing::kEscape},
      {kBox + "The ResetPack file could not be found!!", "The ResetPack file not found. Please EXIT the program."},
-     "PANTOLINE LOG INITIATED \n ResetPack was NOT found \n PANTOLINE LOG COMPLETE \n"},
+     kMissingLog},
     // The last name tried, Com32, does not exist: its open failed.
     {"the unit never answers", true, false, {Closing::kTitleBarClose, Closing::kMenuClose},
      {"...Attempting to locate the Lodestria...", "...Lodestria NOT Found...",
       " Lodestria not found. Check your connections and try again."},
-     kLocate + "QV5INVALIDHANDLEVALUE: Invalid Comm Handle Value  - Current Port = NOT FOUND\n"
-               "PANTOLINE LOG COMPLETE \n"},
+     kNotFoundLog},
 };
-
-// The courses' package as file text: 3000 bytes, which end inside the last
-// of 24 blocks; the unit receives them padded.
-inline std::string CoursePackage(bool received) {
-  const Bytes package = received ? Padded(Package(3000)) : Package(3000);
-  return {package.begin(), package.end()};
-}
 
 // Closes the run's message boxes as they come, until `seen` holds `texts`
 // texts; the dialog does not end meanwhile. The step is over at a tick

@@ -1,0 +1,100 @@
+#include "app/cli/console.h"
+
+#include <algorithm>
+
+namespace pantoline::cli {
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr int kBarWidth = 20;
+
+}  // namespace
+
+Console::Console(std::FILE* out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
+
+int Console::AddUnit(std::string prefix, std::int32_t packageLength) {
+  units_.push_back({std::move(prefix), packageLength, -1, {}});
+  return static_cast<int>(units_.size()) - 1;
+}
+
+void Console::Status(int unit, const char* text) {
+  if (quiet_) return;
+  std::lock_guard lock(mutex_);
+  Redraw(units_[unit].prefix + text + "\n");
+}
+
+void Console::Progress(int unit, std::int32_t bytes) {
+  if (quiet_ || !terminal_) return;
+  std::lock_guard lock(mutex_);
+  Unit& u = units_[unit];
+  const auto now = std::chrono::steady_clock::now();
+  if (bytes == 0) {
+    u.started = now;
+  }
+  if (bytes < 0) {
+    // The transfer's last state stays on screen as an ordinary line.
+    const std::string last = u.bytes >= 0 ? ProgressLine(u) + "\n" : std::string();
+    u.bytes = -1;
+    Redraw(last);
+    return;
+  }
+  u.bytes = bytes;
+  if (now - lastDraw_ >= kRedrawInterval) {
+    Redraw({});
+  }
+}
+
+void Console::Error(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (drawn_ > 0 && out_ == stderr) Redraw({});
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void Console::Line(const std::string& text) {
+  if (quiet_) return;
+  std::lock_guard lock(mutex_);
+  Redraw(text + "\n");
+}
+
+std::string Console::ProgressLine(const Unit& u) const {
+  const std::int32_t shown = std::min(u.bytes, u.length);
+  const double fraction = u.length > 0 ? static_cast<double>(shown) / u.length : 1.0;
+  const int filled = static_cast<int>(fraction * kBarWidth);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - u.started).count();
+  const double rate = seconds > 0 ? shown / seconds : 0;
+  char left[48] = "--:--";
+  if (rate > 0) {
+    const long rest = static_cast<long>((u.length - shown) / rate + 0.5);
+    std::snprintf(left, sizeof left, "%ld:%02ld", rest / 60, rest % 60);
+  }
+  char line[160];
+  std::snprintf(line, sizeof line, "%s[%s%s] %d/%d bytes %3d%% %6.1f kB/s %s left", u.prefix.c_str(),
+                std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '.').c_str(), shown, u.length,
+                static_cast<int>(fraction * 100), rate / 1000, left);
+  return line;
+}
+
+void Console::Redraw(const std::string& permanent) {
+  std::string text;
+  if (terminal_ && drawn_ > 0) {
+    // Up to the first progress line, and clear from there down.
+    text += "\r\033[" + std::to_string(drawn_) + "A\033[J";
+  }
+  text += permanent;
+  drawn_ = 0;
+  if (terminal_) {
+    for (const Unit& u : units_) {
+      if (u.bytes >= 0) {
+        text += ProgressLine(u) + "\n";
+        ++drawn_;
+      }
+    }
+    lastDraw_ = std::chrono::steady_clock::now();
+  }
+  std::fputs(text.c_str(), out_);
+  std::fflush(out_);
+}
+
+}  // namespace pantoline::cli

@@ -1,0 +1,150 @@
+// pantoline-cli's courses, each against the simulated unit on COM1: the
+// exit status, the log byte for byte (the window's for the same course),
+// what the unit received, and the JSON document.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+
+#include "tests/support/config_home_posix.h"
+#include "tests/support/unit_courses.h"
+
+namespace pantoline::testing {
+namespace {
+
+const bool kProgramsPlaced = setenv("PANTOLINE_CLI", PANTOLINE_CLI_PATH, 0) == 0 &&
+                             setenv("PANTOLINE_SIMUNIT", PANTOLINE_SIMUNIT_PATH, 0) == 0;
+
+int Shell(const std::string& command) {
+  EXPECT_TRUE(kProgramsPlaced);
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+std::string Cli(const std::string& arguments) { return "\"$PANTOLINE_CLI\" " + arguments; }
+
+enum class Pack { kNone, kCourse, kEmpty, kTooLarge };
+struct Course {
+  const char* name;
+  std::string arguments;  // after "reset"
+  Pack package;
+  bool answers;      // the simulated unit answers the greeting
+  const char* unit;  // its options
+  int status;
+  std::string log;
+  std::size_t received;  // bytes the unit received, padding included
+  std::string result;   // of the one unit in the document; empty: none
+  std::string lastLine = {};  // of stdout without --json
+};
+
+const std::string kCancelled = "QV5XMODEMCANCELEDERROR:  XModem Failure Remote Cancel";
+const Course kCourses[] = {
+    {"Updated", "", Pack::kCourse, true, "", 0, kLoadedLog, 3072, "", "Lodestria Updated.  Click the EXIT button below."},
+    {"UpdatedJson", "--json", Pack::kCourse, true, "", 0, kLoadedLog, 3072, "QV5SUCCESS"},
+    {"GivenPort", "--json --port com1", Pack::kCourse, true, "", 0, kLoadedLog, 3072, "QV5SUCCESS"},
+    {"NotFound", "--json", Pack::kCourse, false, "", 3, kNotFoundLog, 0, ""},
+    {"PackageMissing", "--json", Pack::kNone, true, "", 4, kMissingLog, 0, ""},
+    {"PackageEmpty", "--json", Pack::kEmpty, true, "", 4,
+     "PANTOLINE LOG INITIATED \n ResetPack is empty \n PANTOLINE LOG COMPLETE \n", 0, ""},
+    {"PackageTooLarge", "--json --package big.qv5 --log other.doc", Pack::kTooLarge, true, "", 4,
+     "PANTOLINE LOG INITIATED \n ResetPack is too large \n PANTOLINE LOG COMPLETE \n", 0, ""},
+    {"CancelledLoad", "--json", Pack::kCourse, true, "--cancel-block 2", 1, LoadFailedLog(kCancelled), 128,
+     "QV5XMODEMCANCELEDERROR"},
+};
+
+class Courses : public ::testing::TestWithParam<Course> {
+ protected:
+  ConfigHome config;
+  TempDir work;
+  WorkingDir cwd{work.path()};
+};
+
+TEST_P(Courses, EndAsTheWindowsDo) {
+  const Course& c = GetParam();
+  const std::string package = c.arguments.find("big.qv5") != std::string::npos ? "big.qv5" : "ResetPack.qv5";
+  const std::string log = c.arguments.find("other.doc") != std::string::npos ? "other.doc" : "ResetSystemLog.doc";
+  if (c.package == Pack::kCourse) WriteFile(package, CoursePackage(false));
+  if (c.package == Pack::kEmpty) WriteFile(package, "");
+  if (c.package == Pack::kTooLarge) WriteFile(package, std::string(458'752, 'x'));
+  ASSERT_EQ(Shell(StartUnit("--port 1", c.answers, c.unit)), 0) << ReadFile("unit.err");
+  EXPECT_EQ(Shell(Cli("reset " + c.arguments + " >out.txt 2>err.txt")), c.status) << ReadFile("err.txt");
+  Shell(kStopUnit);
+  EXPECT_EQ(ReadFile(log), c.log);
+  EXPECT_EQ(ReadFile(Received()), CoursePackage(true).substr(0, c.received));
+  if (!c.lastLine.empty()) {
+    EXPECT_TRUE(ReadFile("out.txt").ends_with("\n" + c.lastLine + "\n")) << ReadFile("out.txt");
+    return;
+  }
+  const auto document = nlohmann::json::parse(ReadFile("out.txt"));
+  EXPECT_EQ(document["units"].size(), c.result.empty() ? 0u : 1u);
+  EXPECT_EQ(document.contains("error"), c.status == 3 || c.status == 4);
+  if (c.result.empty()) return;
+  const auto& unit = document["units"][0];
+  EXPECT_EQ(unit["port"], "COM1");
+  EXPECT_EQ(unit["result"], c.result);
+  EXPECT_EQ(unit["updated"], c.status == 0);
+  EXPECT_EQ(unit["bytes"], c.status == 0 ? 3000 : 128);
+  EXPECT_EQ(unit["log"], std::filesystem::absolute(log).string());
+  EXPECT_EQ(document["updated"], c.status == 0 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Courses, ::testing::ValuesIn(kCourses),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same log on another port.
+std::string On(std::string log, int port) {
+  const std::string com1 = "\\\\.\\Com1";
+  log.replace(log.find(com1), com1.size(), "\\\\.\\Com" + std::to_string(port));
+  return log;
+}
+
+// Three units at once, the second cancelling: each has its own exact log.
+TEST(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
+  ConfigHome config;
+  TempDir work;
+  WorkingDir cwd(work.path());
+  WriteFile("ResetPack.qv5", CoursePackage(false));
+  for (int n = 1; n <= 3; ++n) {
+    const std::string tag = "u" + std::to_string(n);
+    ASSERT_EQ(Shell(StartUnit("--port " + std::to_string(n), true, n == 2 ? "--cancel-block 2" : "", tag)), 0);
+  }
+  EXPECT_EQ(Shell(Cli("reset --all --json >out.txt 2>err.txt")), 1) << ReadFile("err.txt");
+  for (int n = 1; n <= 3; ++n) Shell(StopUnit("u" + std::to_string(n)));
+  EXPECT_EQ(ReadFile("ResetSystemLog-COM1.doc"), kLoadedLog);
+  EXPECT_EQ(ReadFile("ResetSystemLog-COM2.doc"), On(LoadFailedLog(kCancelled), 2));
+  EXPECT_EQ(ReadFile("ResetSystemLog-COM3.doc"), On(kLoadedLog, 3));
+  EXPECT_EQ(ReadFile("u1.bin"), CoursePackage(true));
+  EXPECT_EQ(ReadFile("u3.bin"), CoursePackage(true));
+  const auto document = nlohmann::json::parse(ReadFile("out.txt"));
+  EXPECT_EQ(document["updated"], 2);
+  EXPECT_EQ(document["failed"], 1);
+  ASSERT_EQ(document["units"].size(), 3u);
+  EXPECT_EQ(document["units"][1]["port"], "COM2");
+  EXPECT_EQ(document["units"][1]["result"], "QV5XMODEMCANCELEDERROR");
+  // Not on a terminal: each status line names its unit.
+  EXPECT_NE(ReadFile("err.txt").find("COM2: An error has occured."), std::string::npos);
+}
+
+// SIGINT during the transfer: the sender cancels, the unit is taken out of
+// download mode, the log is closed, and the status is 130.
+TEST(Interruption, CancelsTheTransferAndClosesTheLog) {
+  ConfigHome config;
+  TempDir work;
+  WorkingDir cwd(work.path());
+  const Bytes package = Package(60'000);
+  WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
+  ASSERT_EQ(Shell(StartUnit("--port 1", true, "--line-rate --verbose")), 0);
+  Shell("(" + Cli("reset >out.txt 2>err.txt & echo $! >cli.pid; wait $!; echo $? >cli.rc") + ") &"
+        " until grep -q 'request 1' unit.err; do sleep 0.05; done; sleep 1; kill -INT $(cat cli.pid);"
+        " until [ -e cli.rc ]; do sleep 0.1; done");
+  Shell(kStopUnit);
+  EXPECT_EQ(ReadFile("cli.rc"), "130\n") << ReadFile("err.txt");
+  EXPECT_EQ(ReadFile("ResetSystemLog.doc"), LoadFailedLog("QV5XMODEMUNKNOWNERROR: XModem Failure Unknown Error"));
+  const std::string unit = ReadFile("unit.err");
+  const auto cancelled = unit.find("sender cancelled");
+  ASSERT_NE(cancelled, std::string::npos) << unit;
+  EXPECT_NE(unit.find("finish command", cancelled), std::string::npos) << unit;
+}
+
+}  // namespace
+}  // namespace pantoline::testing
