@@ -198,7 +198,13 @@ class DeviceLink {
   std::int32_t AwaitAnswer(std::uint16_t budget, bool eot);
   // Drops input until the line has been quiet for one read time-out, so
   // that a late answer to an earlier send is not taken for the next one.
-  void LetLineFallQuiet();
+  // True, at once, when the bytes dropped hold the receiver's cancel (two
+  // CAN in a row; not where `eot`, as an EOT's answer is never CAN).
+  bool LetLineFallQuiet(bool eot);
+  // Drops, without waiting, what has arrived: before a first send, so that
+  // an answer is only ever taken from after its send. True as for
+  // LetLineFallQuiet when a cancel was among it.
+  bool ClearInput(bool eot);
   // Closes portHandle after purging both sides; the serial number stays.
   void ClosePort();
 

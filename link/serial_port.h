@@ -123,7 +123,23 @@ class SerialPorts {
 
   // Aborts pending operations and drops buffered bytes on the sides that
   // `flags` name. Harmless on kNoPort; the outcome is not reported.
+  // A purge of the transmit side also drops what a finished Write handed
+  // to the driver and the line has not carried yet: Drain first to keep it.
   virtual void Purge(PortHandle port, unsigned flags) = 0;
+
+  // The number of received bytes that a Read would return at once, without
+  // waiting. 0 for kNoPort, when the device is gone, or when the platform
+  // cannot tell.
+  virtual std::uint32_t Waiting(PortHandle port) = 0;
+
+  // Waits until what the earlier Writes handed to the driver has gone out
+  // on the line, or until the write time-out for the bytes still queued
+  // when it starts (writeTotalConstant + writeTotalMultiplier * n ms) has
+  // passed: a device that takes nothing in cannot hold the caller longer.
+  // Returns at once on kNoPort or when the device is gone, and where the
+  // platform delivers writes at once (a pseudo-terminal). The outcome is
+  // not reported: a purge after it may still drop what did not drain.
+  virtual void Drain(PortHandle port) = 0;
 
   // Closes the port. The handle is invalid afterwards.
   virtual void Close(PortHandle port) = 0;

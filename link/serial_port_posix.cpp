@@ -293,6 +293,40 @@ class PosixSerialPorts final : public SerialPorts {
     }
   }
 
+  std::uint32_t Waiting(PortHandle port) override {
+    const PosixPort* p = FromHandle(port);
+    int count = 0;
+    if (p == nullptr || p->gone || ioctl(p->fd, FIONREAD, &count) != 0 || count < 0) {
+      return 0;
+    }
+    return static_cast<std::uint32_t>(count);
+  }
+
+  void Drain(PortHandle port) override {
+    const PosixPort* p = FromHandle(port);
+    int queued = 0;
+    if (p == nullptr || p->gone || ioctl(p->fd, TIOCOUTQ, &queued) != 0) {
+      return;
+    }
+    // tcdrain alone has no bound: a device that holds the line back would
+    // hold the link for ever. The driver's queue is watched instead, within
+    // the write time-out of what it holds, and tcdrain is left only the
+    // last bytes in the UART, which go out in a fraction of a millisecond.
+    const SerialTimeouts& t = p->timeouts;
+    const std::int64_t deadline =
+        NowNs() + Ms(t.writeTotalConstant + std::int64_t{t.writeTotalMultiplier} * queued);
+    while (queued > 0 && NowNs() < deadline) {
+      const timespec pause{0, 1'000'000};
+      nanosleep(&pause, nullptr);
+      if (ioctl(p->fd, TIOCOUTQ, &queued) != 0) {
+        return;
+      }
+    }
+    if (queued <= 0) {
+      tcdrain(p->fd);
+    }
+  }
+
   bool Gone(PortHandle port) override {
     const PosixPort* p = FromHandle(port);
     return p != nullptr && p->gone;

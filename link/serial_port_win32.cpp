@@ -309,6 +309,42 @@ class Win32SerialPorts final : public SerialPorts {
     }
   }
 
+  std::uint32_t Waiting(PortHandle port) override {
+    COMSTAT status{};
+    if (!Queues(port, &status)) {
+      return 0;
+    }
+    return status.cbInQue;
+  }
+
+  void Drain(PortHandle port) override {
+    COMSTAT status{};
+    if (!Queues(port, &status)) {
+      return;
+    }
+    // FlushFileBuffers has no bound of its own on every driver, and Wine
+    // makes it a purge of the transmit side: it is only called once the
+    // driver's queue is empty, which is watched within the write time-out
+    // of what it held.
+    const HANDLE handle = ToHandle(port);
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(handle, &t)) {
+      t.WriteTotalTimeoutConstant = 15;
+      t.WriteTotalTimeoutMultiplier = 15;
+    }
+    const ULONGLONG deadline = GetTickCount64() + t.WriteTotalTimeoutConstant +
+                               ULONGLONG{t.WriteTotalTimeoutMultiplier} * status.cbOutQue;
+    while (status.cbOutQue > 0 && GetTickCount64() < deadline) {
+      Sleep(1);
+      if (!Queues(port, &status)) {
+        return;
+      }
+    }
+    if (status.cbOutQue == 0) {
+      FlushFileBuffers(handle);
+    }
+  }
+
   void Close(PortHandle port) override {
     if (port != kNoPort) {
       Forget(port);
@@ -343,6 +379,20 @@ class Win32SerialPorts final : public SerialPorts {
           break;
         }
       }
+    }
+    return true;
+  }
+
+  // The driver's queues of `port`; false when there is no port, or it is
+  // (or just turned out to be) gone.
+  bool Queues(PortHandle port, COMSTAT* status) {
+    if (port == kNoPort || Gone(port)) {
+      return false;
+    }
+    DWORD errors = 0;
+    if (!ClearCommError(ToHandle(port), &errors, status)) {
+      NoteFailure(port);
+      return false;
     }
     return true;
   }

@@ -53,8 +53,11 @@ void DeviceLink::ReportProgress(std::int32_t bytes) {
 
 std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t length) {
   // Every way out leaves both driver buffers empty and tells the receiver
-  // that the transfer is over.
+  // that the transfer is over. What was written last (the ACK of a remote
+  // cancel, the three CANs) drains first: a UART's purge drops bytes it
+  // took but has not sent yet.
   auto finish = [this](std::int32_t outcome) {
+    ports_.Drain(portHandle);
     PurgeInput();
     PurgeOutput();
     ReportProgress(-1);
@@ -127,8 +130,11 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
         cancel();
         return finish(kStopped);
       }
-      if (sends > 0) {
-        LetLineFallQuiet();
+      // An answer belongs to one send: what came before it (a second ACK,
+      // noise after an answer) is dropped, a cancel among it taken.
+      if (sends > 0 ? LetLineFallQuiet(false) : ClearInput(false)) {
+        WriteByte(kAck);
+        return finish(-1);
       }
       WriteBytes(block, blockSize);
       const std::int32_t answer = AwaitAnswer(kShortBudget, false);
@@ -156,7 +162,9 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
 
   for (int sends = 0; sends < kEotSends; ++sends) {
     if (sends > 0) {
-      LetLineFallQuiet();
+      LetLineFallQuiet(true);
+    } else {
+      ClearInput(true);
     }
     WriteByte(kEot);
     const std::int32_t answer = AwaitAnswer(kLongBudget, true);
@@ -196,14 +204,43 @@ std::int32_t DeviceLink::AwaitAnswer(std::uint16_t budget, bool eot) {
   }
 }
 
-void DeviceLink::LetLineFallQuiet() {
+bool DeviceLink::LetLineFallQuiet(bool eot) {
   // One-byte reads end after one read time-out of silence. A line that
   // never falls quiet is given up on after a block's worth of bytes: the
   // answer wait drops noise anyway.
   std::uint8_t byte = 0;
+  int cans = 0;
   for (int dropped = 0; dropped < kQuietLimit && ReadBytes(&byte, 1) == 1; ++dropped) {
+    cans = byte == kCan && !eot ? cans + 1 : 0;
+    if (cans == 2) {
+      return true;
+    }
   }
   PurgeInput();
+  return false;
+}
+
+bool DeviceLink::ClearInput(bool eot) {
+  // Only what has arrived is read, so that the line keeps its rate; reading
+  // it, rather than purging, leaves no moment in which a cancel that
+  // arrives is dropped unseen.
+  std::uint8_t bytes[32];
+  int cans = 0;
+  for (int dropped = 0; dropped < kQuietLimit;) {
+    const std::uint32_t waiting = std::min<std::uint32_t>(ports_.Waiting(portHandle), sizeof bytes);
+    const std::uint32_t got = waiting == 0 ? 0 : ReadBytes(bytes, waiting);
+    if (got == 0) {
+      return false;
+    }
+    for (std::uint32_t i = 0; i < got; ++i) {
+      cans = bytes[i] == kCan && !eot ? cans + 1 : 0;
+      if (cans == 2) {
+        return true;
+      }
+    }
+    dropped += static_cast<int>(got);
+  }
+  return false;
 }
 
 ResultCode DeviceLink::SendPackage(const std::uint8_t* data, std::int32_t length) {

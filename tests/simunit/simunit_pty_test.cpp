@@ -41,6 +41,8 @@ TEST(UnitOnCom1, TakesWholePackages) {
       {"CRC, with a pad", [](Options&) {}, 3000, 24, 0, 0},
       // The unit's NAK after a second of silence makes the link resend.
       {"a lost ACK", [](Options& o) { o.blockTimeoutMs = 1000, o.loseAckBlock = 3; }, 1000, 8, 1, 1},
+      // The second ACK is no answer to block 4, which the unit refuses once.
+      {"ACK ACK, then a NAK", [](Options& o) { o.ackTwiceBlock = 3, o.nakBlock = 4, o.nakTimes = 1; }, 1000, 8, 1, 0},
       {"at line rate, with a USB adapter's delay", [](Options& o) { o.lineRate = true, o.replyDelayUs = 16'000; },
        4096, 32, 0, 0},
   };

@@ -1,7 +1,8 @@
 // A machine's serial ports played by a script, in virtual time. What the
 // link writes goes to the port's peer, which answers by scheduling bytes to
 // arrive later. Reads take exactly the virtual time that a real port with
-// the same time-outs would take.
+// the same time-outs would take. A port may hold writes in its driver
+// until time passes, so that a purge of the transmit side can lose them.
 #pragma once
 
 #include <algorithm>
@@ -56,6 +57,11 @@ struct ScriptedPort {
   // once (13, not recorded), and Gone reports it.
   bool gone = false;
   std::vector<Bytes> writes = {};  // each write, in order
+  // Writes stay in the driver, not yet on the line, until the next Read or
+  // Drain carries them to the peer; a purge of the transmit side drops
+  // them, as a UART's does.
+  bool holdsWrites = false;
+  std::deque<Bytes> unsent = {};
   bool isOpen = false;
   SerialSettings settings = {};  // as the last Open gave them
   SerialTimeouts timeouts = {};
@@ -71,7 +77,8 @@ class ScriptedPorts final : public SerialPorts {
   int OpenCount() const { return static_cast<int>(std::ranges::count(ports_, true, &ScriptedPort::isOpen)); }
 
   // One line per platform call, in order: "open NAME", "close NAME",
-  // "purge NAME 10", "write NAME 7"; reads are not logged.
+  // "purge NAME 10", "write NAME 7", "drain NAME"; reads and Waiting are
+  // not logged.
   std::vector<std::string> log;
   std::vector<std::string> opened;  // the names of the Open calls, existing ports or not
   // What ExtraPortNumbers and AccessAdvice give.
@@ -98,6 +105,7 @@ class ScriptedPorts final : public SerialPorts {
 
   std::uint32_t Read(PortHandle handle, std::uint8_t* buffer, std::uint32_t count) override {
     ScriptedPort& port = At(handle);
+    Carry(port);
     const SerialTimeouts& t = port.timeouts;
     const std::int64_t start = clock_.now;
     const std::int64_t total = start + t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count;
@@ -124,11 +132,30 @@ class ScriptedPorts final : public SerialPorts {
       return QV5COMMANDNOTSENT;
     }
     port.writes.emplace_back(buffer, buffer + count);
-    if (port.peer) {
-      const auto peer = port.peer;  // a copy: the peer may hand the line to another while it runs
-      peer(port, std::span<const std::uint8_t>(buffer, count));
+    if (port.holdsWrites) {
+      port.unsent.push_back(port.writes.back());
+    } else {
+      Deliver(port, port.writes.back());
     }
     return port.writeResult;
+  }
+
+  std::uint32_t Waiting(PortHandle handle) override {
+    if (handle == kNoPort) {
+      return 0;
+    }
+    const ScriptedPort& port = At(handle);
+    const auto arrived = std::ranges::count_if(port.incoming, [&](const auto& in) { return in.first <= clock_.now; });
+    return port.gone ? 0 : static_cast<std::uint32_t>(arrived);
+  }
+
+  void Drain(PortHandle handle) override {
+    if (handle == kNoPort) {
+      return;
+    }
+    ScriptedPort& port = At(handle);
+    log.push_back("drain " + port.name);
+    Carry(port);
   }
 
   void Purge(PortHandle handle, unsigned flags) override {
@@ -136,6 +163,9 @@ class ScriptedPorts final : public SerialPorts {
     log.push_back("purge " + port.name + " " + std::to_string(flags));
     while ((flags & kPurgeRxClear) && !port.incoming.empty() && port.incoming.front().first <= clock_.now) {
       port.incoming.pop_front();  // what has arrived, not what is on its way
+    }
+    if (flags & kPurgeTxClear) {
+      port.unsent.clear();
     }
   }
 
@@ -159,6 +189,19 @@ class ScriptedPorts final : public SerialPorts {
       throw std::logic_error("the link used a port handle that is not open");
     }
     return ports_[handle - 1];
+  }
+
+  static void Deliver(ScriptedPort& port, const Bytes& bytes) {
+    if (port.peer) {
+      const auto peer = port.peer;  // a copy: the peer may hand the line to another while it runs
+      peer(port, bytes);
+    }
+  }
+  // The line carries what the driver holds.
+  static void Carry(ScriptedPort& port) {
+    for (; !port.unsent.empty() && !port.gone; port.unsent.pop_front()) {
+      Deliver(port, port.unsent.front());
+    }
   }
 
   VirtualClock& clock_;

@@ -63,6 +63,8 @@ Misbehaviour (K counts the blocks of a transfer from 1):
   --nak-times N           ... N times before accepting it (default 1)
   --lose-ack K            accept block K but lose its ACK, once (the block
                           time-out's NAK then has the link send it again)
+  --ack-twice K           accept block K and acknowledge it twice (ACK ACK),
+                          once: the second ACK is no answer to block K+1
   --cancel-first          cancel (CAN CAN) instead of the first request
   --cancel-block K        cancel (CAN CAN) instead of answering block K
   --ignore-eot N          leave the first N EOT unanswered (the block
@@ -120,7 +122,7 @@ enum Id : int {
   kChecksum = 256, kNeverAsk, kCancelFirst, kIgnoreEotAlways, kLineRate, kVerbose, kOnce,
   kGreeting, kEcho, kPort, kWinePort, kSplitGapMs, kLateMs, kFirstRequestMs,
   kRequestIntervalMs, kRequests, kBlockTimeoutMs, kBlockTimeouts, kNakBlock, kNakTimes,
-  kLoseAck, kCancelBlock, kIgnoreEot, kSilentBlock, kVanishBlock, kReplyDelayMs, kConfigHome,
+  kLoseAck, kAckTwice, kCancelBlock, kIgnoreEot, kSilentBlock, kVanishBlock, kReplyDelayMs, kConfigHome,
   kWinePrefix, kOutput,
 };
 
@@ -146,6 +148,7 @@ constexpr pantoline::CommandOption kOptions[] = {
     {"nak-block", true, kNakBlock},
     {"nak-times", true, kNakTimes},
     {"lose-ack", true, kLoseAck},
+    {"ack-twice", true, kAckTwice},
     {"cancel-block", true, kCancelBlock},
     {"ignore-eot", true, kIgnoreEot},
     {"silent-block", true, kSilentBlock},
@@ -197,6 +200,7 @@ bool Take(Command* c, int id, const char* text) {
     case kNakBlock: number = &o.nakBlock; break;
     case kNakTimes: number = &c->nakTimes; break;
     case kLoseAck: number = &o.loseAckBlock; break;
+    case kAckTwice: number = &o.ackTwiceBlock; break;
     case kCancelBlock: number = &o.cancelBlock; break;
     case kIgnoreEot: number = &o.ignoreEot; break;
     case kSilentBlock: number = &o.silentBlock; break;

@@ -332,6 +332,7 @@ class SimUnit::Engine {
     timeouts_ = 0;
     naked_ = 0;
     ackLost_ = false;
+    ackedTwice_ = false;
     blockLength_ = 0;
     // The link reads the echo a second after its command and only then
     // listens for a request: asking earlier would be lost in that read.
@@ -452,6 +453,13 @@ class SimUnit::Engine {
       ackLost_ = true;
       Log("block %d accepted, its ACK lost", ordinal);
       ArmBlockTimer(at);
+      return;
+    }
+    if (ordinal == o_.ackTwiceBlock && !ackedTwice_) {
+      ackedTwice_ = true;
+      Log("block %d accepted: ACK ACK", ordinal);
+      const std::uint8_t twice[] = {kAck, kAck};
+      ArmBlockTimer(Send(twice, sizeof twice, earliest));
       return;
     }
     ArmBlockTimer(Send(kAck, earliest));
@@ -613,6 +621,7 @@ class SimUnit::Engine {
   int timeouts_ = 0;             // block time-outs in a row
   int naked_ = 0;                // refusals of the block chosen by nakBlock
   bool ackLost_ = false;
+  bool ackedTwice_ = false;
 };
 
 SimUnit::SimUnit(Options options) : options_(std::move(options)) {}

@@ -57,6 +57,7 @@ struct Options {
   int nakBlock = 0;           // NAKs block k ...
   int nakTimes = 0;           // ... this many times before taking it
   int loseAckBlock = 0;       // takes block k but its ACK is lost, once
+  int ackTwiceBlock = 0;      // takes block k and acknowledges it twice, once
   bool cancelFirst = false;   // cancels (CAN CAN) instead of the first request
   int cancelBlock = 0;        // cancels (CAN CAN) instead of answering block k
   int ignoreEot = 0;          // lets this many EOT go unanswered
