@@ -2,9 +2,9 @@
 // of them is which (`pantoline-cli ports`).
 //
 // One implementation per operating system (port_listing_posix.cpp,
-// port_listing_win32.cpp; CMake picks one). Listing opens no port: it only
-// reads what the system tells about its devices, so that it never disturbs
-// a line another program uses.
+// port_listing_win32.cpp; CMake picks one). Listing configures, reads and
+// writes no port: it asks the system about its devices, so that it never
+// disturbs a line another program uses.
 #pragma once
 
 #include <string>
@@ -48,7 +48,7 @@ struct ListedPort {
 
 // The ports in the order the search tries them: those of the 32 fixed
 // names that exist, then those above COM32 that the system lists, then
-// (Linux) the serial devices it leaves out. Nothing is opened.
+// (Linux) the serial devices it leaves out.
 std::vector<ListedPort> ListPorts();
 
 }  // namespace pantoline

@@ -45,12 +45,26 @@ std::map<int, std::string> SystemNames() {
   return names;
 }
 
-// Whether the system knows the device "COMn", without opening it: opening
-// a port would take it from the program that uses it.
+// Whether the device "COMn" exists. Every Windows serial driver gives its
+// ports a DOS device name, which answers without opening the port: opening
+// may change its modem lines under the feet of the program that uses it.
+// Wine maps ports without such names, so a name the system does not know is
+// asked for the device itself, with no access at all: it opens, or is in
+// use, only when it exists.
 bool Exists(int number) {
   const std::string name = "COM" + std::to_string(number);
   char target[512];
-  return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+  if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) {
+    return true;
+  }
+  const HANDLE device =
+      CreateFileA(("\\\\.\\" + name).c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+  CloseHandle(device);
+  return true;
 }
 
 }  // namespace
