@@ -135,6 +135,18 @@ std::string ResolvePortDevice(const char* name, const PortLookup& lookup) {
   return {};
 }
 
+std::vector<std::string> ConsoleSerialPorts(const PortLookup& lookup) {
+  std::vector<std::string> ports;
+  for (const std::string& name : ConsoleTerminals(lookup)) {
+    struct stat info {};
+    if (name.starts_with("ttyS") && stat((lookup.devDir + "/" + name).c_str(), &info) == 0 &&
+        IsHardwarePort(lookup, name)) {
+      ports.push_back(name);
+    }
+  }
+  return ports;
+}
+
 std::string PortPinPath(int number, const std::string& configHome) {
   const std::string config = ConfigHome(configHome);
   return config.empty() ? std::string() : config + "/pantoline/ports/com" + std::to_string(number);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pantoline {
 
@@ -34,5 +35,10 @@ std::string ResolvePortDevice(const char* name, const PortLookup& lookup = {});
 // being `configHome`, else $XDG_CONFIG_HOME, else ~/.config. Empty when
 // none of them is known.
 std::string PortPinPath(int number, const std::string& configHome = {});
+
+// The names ("ttyS0") of the ttyS ports with hardware behind them that the
+// count above leaves out because they are the kernel's console, in the
+// order the console lists them.
+std::vector<std::string> ConsoleSerialPorts(const PortLookup& lookup = {});
 
 }  // namespace pantoline

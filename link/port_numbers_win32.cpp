@@ -5,10 +5,8 @@
 #include <algorithm>
 
 namespace pantoline {
-namespace {
 
-// n of "COMn" (any letter case), or 0.
-int ComNumber(const char* text, DWORD length) {
+int ComPortNumber(const char* text, unsigned long length) {
   if (length < 4 || length > 6 || CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text, 3, "COM", 3) !=
                                       CSTR_EQUAL) {
     return 0;
@@ -22,8 +20,6 @@ int ComNumber(const char* text, DWORD length) {
   }
   return text[3] == '0' ? 0 : number;
 }
-
-}  // namespace
 
 int ListedPortNumbersAbove32(int* numbers, int capacity) {
   HKEY key = nullptr;
@@ -48,7 +44,7 @@ int ListedPortNumbersAbove32(int* numbers, int capacity) {
     }
     // The stored text may or may not carry its terminator.
     const DWORD length = data[dataSize - 1] == '\0' ? dataSize - 1 : dataSize;
-    const int number = ComNumber(data, length);
+    const int number = ComPortNumber(data, length);
     if (number > 32 && number <= 256 && std::find(numbers, numbers + count, number) == numbers + count) {
       numbers[count++] = number;
     }

@@ -11,4 +11,8 @@ namespace pantoline {
 // from 33 to 256 are passed over. 0 when the key is absent.
 int ListedPortNumbersAbove32(int* numbers, int capacity);
 
+// n of the `length` characters "COMn" (any letter case, n without leading
+// zeros) at `text`, or 0 when they are not such a name.
+int ComPortNumber(const char* text, unsigned long length);
+
 }  // namespace pantoline

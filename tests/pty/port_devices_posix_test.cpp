@@ -20,6 +20,7 @@
 #include "link/serial_port.h"
 #include "tests/pty/line_peer.h"
 #include "tests/support/config_home_posix.h"
+#include "tests/support/unprivileged_posix.h"
 
 // A driver that refuses writes (the program is linked with --wrap=write):
 // armed with an error, it lets `gPass` bytes through, then fails with it.
@@ -98,18 +99,12 @@ TEST(PortLookup, CountsUsbThenAcmThenUartsInNumericOrderUnlessPinned) {
   }
 }
 
-// Root opens any file whatever its mode: as root, COM1 is opened as the
-// unprivileged user "nobody" (uid and gid 65534), without root's groups.
 ResultCode OpenCom1AsNobody(SerialPorts& ports) {
-  const bool root = geteuid() == 0;
-  std::vector<gid_t> groups(root ? getgroups(0, nullptr) : 0);
-  EXPECT_TRUE(!root || (getgroups(static_cast<int>(groups.size()), groups.data()) >= 0 &&
-                        setgroups(0, nullptr) == 0 && setegid(65534) == 0 && seteuid(65534) == 0));
-  ResultCode code = -1;
-  EXPECT_EQ(ports.Open("\\\\.\\Com1", SerialSettings{}, SerialTimeouts{}, &code), kNoPort);
-  EXPECT_TRUE(!root || (seteuid(0) == 0 && setegid(0) == 0 &&
-                        setgroups(groups.size(), groups.data()) == 0));
-  return code;
+  return testing::AsUnprivileged([&ports] {
+    ResultCode code = -1;
+    EXPECT_EQ(ports.Open("\\\\.\\Com1", SerialSettings{}, SerialTimeouts{}, &code), kNoPort);
+    return code;
+  });
 }
 
 TEST(PortPermission, APortPassedOverSaysWhyOnlyWhenPermissionOrAnotherProgramIsWhy) {
