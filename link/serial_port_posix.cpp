@@ -16,6 +16,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,8 +39,21 @@ struct PosixPort {
   int fd;
   SerialTimeouts timeouts;
   termios found;  // the line as Open found it, put back by Close
+  // A pseudo-terminal hands every write to the far end at once, so it has
+  // no bytes of its own waiting to go out. Flushing its output would
+  // instead drop what the far end has received and not read yet: the
+  // transfer's last answer or its cancel, whenever that end reads at the
+  // pace of a real line.
+  bool pseudoTerminal = false;
   bool gone = false;
 };
+
+// Unix98 pseudo-terminal slaves have the majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+  struct stat status {};
+  return fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && major(status.st_rdev) >= 136 &&
+         major(status.st_rdev) <= 143;
+}
 
 bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
@@ -199,7 +214,7 @@ class PosixSerialPorts final : public SerialPorts {
       return kNoPort;
     }
     *code = QV5SUCCESS;
-    return reinterpret_cast<PortHandle>(new PosixPort{fd, timeouts, found});
+    return reinterpret_cast<PortHandle>(new PosixPort{fd, timeouts, found, IsPseudoTerminal(fd)});
   }
 
   std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
@@ -288,7 +303,7 @@ class PosixSerialPorts final : public SerialPorts {
     if (flags & (kPurgeRxAbort | kPurgeRxClear)) {
       tcflush(p->fd, TCIFLUSH);
     }
-    if (flags & (kPurgeTxAbort | kPurgeTxClear)) {
+    if ((flags & (kPurgeTxAbort | kPurgeTxClear)) && !p->pseudoTerminal) {
       tcflush(p->fd, TCOFLUSH);
     }
   }

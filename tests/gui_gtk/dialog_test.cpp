@@ -3,6 +3,9 @@
 // runs it on X11 and on Wayland): every course of a reset against the
 // simulated unit, the reset running beside the window.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "tests/support/config_home_posix.h"
 #include "tests/support/dialog_courses.h"
@@ -97,10 +100,20 @@ std::optional<std::string> FindDialog(const std::string& title, bool close) {
   return text;
 }
 
+void RequestEnd(ui::ResetDialog&) { kill(getpid(), SIGTERM); }
+std::optional<bool> SessionMayEnd(ui::ResetDialog&) { return std::nullopt; }
+
 TEST(GtkDialog, EveryCourseOfTheResetShowsItsTextsInOrderAndHoldsTheCommandsThatEndTheDialog) {
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh";
   ConfigHome config;  // where the unit's port goes
   RunCourses("--port 1");
+}
+
+TEST(GtkDialog, SignalDuringTheTransferEndsTheRunSoundly) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through with_display.sh";
+  ConfigHome config;
+  RunEndedDuringTransfer("--port 1");
+  EXPECT_EQ(ui::gtk::EndingSignal(), SIGTERM);
 }
 
 }  // namespace pantoline::testing

@@ -112,6 +112,15 @@ TEST(Win32Dialog, EveryCourseOfTheResetShowsItsTextsInOrderAndLogsIt) {
   RunCourses("--wine-prefix \"$WINEPREFIX\" --wine-port 1 --ack-twice 3 --nak-block 4");
 }
 
+void RequestEnd(ui::ResetDialog& d) { PostMessageA(Handle(d), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF); }
+std::optional<bool> SessionMayEnd(ui::ResetDialog& d) {
+  return SendMessageA(Handle(d), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) != FALSE;
+}
+
+TEST(Win32Dialog, TheSessionWaitsForARunAndEndingItEndsTheRunSoundly) {
+  RunEndedDuringTransfer("--wine-prefix \"$WINEPREFIX\" --wine-port 1");
+}
+
 // The window answers its messages all through a run, as the desktop asks of
 // it: a second thread sends it WM_NULL every 100 ms and asks whether it
 // counts as hung, over the whole course of a unit that answers the greeting

@@ -61,6 +61,12 @@ void Close(ui::ResetDialog& d, Closing how);
 void OpenAbout(ui::ResetDialog& d);  // from the window menu, once the step is over
 double BarFraction(ui::ResetDialog& d);
 bool Ended(ui::ResetDialog& d);  // it has been told to end
+// Ends the program as the desktop does while it runs: SIGTERM on Linux, the session ending on
+// Windows (posted, so that the step is over before the window waits for the run).
+void RequestEnd(ui::ResetDialog& d);
+// Whether the desktop may end the session now, where it asks the window (Windows); nothing where
+// it does not ask (Linux).
+std::optional<bool> SessionMayEnd(ui::ResetDialog& d);
 // The text of the open dialog or message box titled `title`, closed if
 // `close`; nothing if there is none.
 std::optional<std::string> FindDialog(const std::string& title, bool close);
@@ -235,6 +241,43 @@ inline void RunCourses(const std::string& place) {
     RunOnHost(kStopUnit);
     EXPECT_EQ(ReadFile("received.bin"), course.package && course.unitAnswers ? CoursePackage(true) : "");
   }
+}
+
+// The desktop ends the program in the middle of a transfer: the run cancels the transfer, takes
+// the unit out of download mode and closes its log, and the dialog ends once it has, within the
+// run's fixed pauses (5 s, then 1 s before the finish command and 1 s before its echo) and a second.
+inline void RunEndedDuringTransfer(const std::string& place) {
+  TempDir work;
+  WorkingDir cwd(work.path());
+  const Bytes package = Package(60'000);
+  WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
+  ASSERT_EQ(RunOnHost(StartUnit(place, true, "--line-rate --verbose")), 0) << ReadFile("unit.err");
+  ui::ResetDialog dialog;
+  Seen seen;
+  std::chrono::steady_clock::time_point asked;
+  Script script("ended", {[&] {
+                            if (!WatchStatus(dialog, seen)) return false;
+                            EXPECT_NE(SessionMayEnd(dialog), false);
+                            Click(dialog, ui::IDOK);
+                            return true;
+                          },
+                          [&] {
+                            if (seen.progress.empty() || seen.progress.back() < 8 * 128) return false;
+                            EXPECT_NE(SessionMayEnd(dialog), true);
+                            asked = std::chrono::steady_clock::now();
+                            RequestEnd(dialog);
+                            return true;
+                          }});
+  EXPECT_EQ(dialog.DoModal(), ui::IDCANCEL);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5 + 1 + 1 + 1)) << ReadFile("unit.err");
+  RunOnHost(kStopUnit);
+  EXPECT_EQ(ReadFile("ResetSystemLog.doc"), LoadFailedLog("QV5XMODEMUNKNOWNERROR: XModem Failure Unknown Error"));
+  ASSERT_GE(seen.texts.size(), 2u);
+  EXPECT_EQ(seen.texts.back(), "An error has occured. Turn OFF your Lodestria and try again.");
+  const std::string unit = ReadFile("unit.err");
+  const auto cancelled = unit.find("sender cancelled");
+  ASSERT_NE(cancelled, std::string::npos) << unit;
+  EXPECT_NE(unit.find("finish command", cancelled), std::string::npos) << unit;
 }
 
 }  // namespace pantoline::testing
