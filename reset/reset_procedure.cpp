@@ -37,6 +37,15 @@ ResetPackage::Status ResetPackage::Read(const char* name) {
 
 namespace {
 
+// The pause that leaves a failure's status on screen before the run goes
+// on. A run asked to end has nobody to read it, and a desktop that ends
+// its session gives the program only a few seconds.
+void FailurePause(Clock& clock, const DeviceLink& link, std::uint32_t ms) {
+  if (!link.StopRequested()) {
+    clock.SleepMs(ms);
+  }
+}
+
 // The stages after the unit was found on `link`: the end of Locate from
 // "Found" on, Attach, Load and, after a failure, Load failed.
 ResetOutcome LoadFoundUnit(ResetDisplay& display, Clock& clock, DeviceLink& link, ResetLog& log,
@@ -60,7 +69,7 @@ ResetOutcome LoadFoundUnit(ResetDisplay& display, Clock& clock, DeviceLink& link
     display.ShowStatus("Lodestria Updated.  Click the EXIT button below.");
   } else {
     display.ShowStatus("Your Lodestria was NOT updated!");
-    clock.SleepMs(5000);
+    FailurePause(clock, link, 5000);
   }
   link.DescribeLastResult(resultText);
   log.Load(resultText);
@@ -87,7 +96,7 @@ ResetOutcome LoadUnit(ResetDisplay& display, SerialPorts& ports, Clock& clock, D
     return LoadFoundUnit(display, clock, link, log, package, start);
   }
   display.ShowStatus("...Lodestria NOT Found...");
-  clock.SleepMs(2000);
+  FailurePause(clock, link, 2000);
   char resultText[kResultTextCapacity];
   link.DescribeLastResult(resultText);
   log.Locate(resultText, link.portName);

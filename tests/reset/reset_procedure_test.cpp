@@ -85,7 +85,7 @@ const Course kCourses[] = {
     {"StoppedDuringTheLoad", 2000, 1100,
      Loading(1, {"status Your Lodestria was NOT updated!",
                  "status An error has occured. Turn OFF your Lodestria and try again."}),
-     kOnCom3 + "App Load System:: \n    " + kStopped + "\n", {300, 500, 1000, 5000, 1000, 1000}, 3,
+     kOnCom3 + "App Load System:: \n    " + kStopped + "\n", {300, 500, 1000, 1000, 1000}, 3,
      {ResetCourse::kLoadFailed, QV5XMODEMUNKNOWNERROR}, nullptr, 128},
 };
 
