@@ -17,31 +17,11 @@ namespace {
 // each serial driver enters a value "\Device\Serial0" = "COM1".
 std::map<int, std::string> SystemNames() {
   std::map<int, std::string> names;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return names;
-  }
-  for (DWORD index = 0;; ++index) {
-    char valueName[256];
-    DWORD nameLength = sizeof valueName;
-    char data[16];
-    DWORD dataSize = sizeof data;
-    DWORD type = 0;
-    const LONG status = RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(data), &dataSize);
-    if (status == ERROR_NO_MORE_ITEMS) {
-      break;
-    }
-    if (status != ERROR_SUCCESS || type != REG_SZ || dataSize == 0) {
-      continue;
-    }
-    const DWORD length = data[dataSize - 1] == '\0' ? dataSize - 1 : dataSize;
-    if (const int number = ComPortNumber(data, length); number > 0) {
-      names.emplace(number, std::string(valueName, nameLength));
-    }
-  }
-  RegCloseKey(key);
+  ForEachListedPort(
+      [](void* context, int number, const char* device) {
+        static_cast<std::map<int, std::string>*>(context)->emplace(number, device);
+      },
+      &names);
   return names;
 }
 

@@ -21,20 +21,19 @@ int ComPortNumber(const char* text, unsigned long length) {
   return text[3] == '0' ? 0 : number;
 }
 
-int ListedPortNumbersAbove32(int* numbers, int capacity) {
+void ForEachListedPort(void (*port)(void* context, int number, const char* device), void* context) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
       ERROR_SUCCESS) {
-    return 0;
+    return;
   }
-  int count = 0;
-  for (DWORD index = 0; count < capacity; ++index) {
-    char valueName[256];
-    DWORD nameLength = sizeof valueName;
+  for (DWORD index = 0;; ++index) {
+    char device[256];
+    DWORD deviceLength = sizeof device;
     char data[16];
     DWORD dataSize = sizeof data;
     DWORD type = 0;
-    const LONG status = RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type,
+    const LONG status = RegEnumValueA(key, index, device, &deviceLength, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data), &dataSize);
     if (status == ERROR_NO_MORE_ITEMS) {
       break;
@@ -44,14 +43,30 @@ int ListedPortNumbersAbove32(int* numbers, int capacity) {
     }
     // The stored text may or may not carry its terminator.
     const DWORD length = data[dataSize - 1] == '\0' ? dataSize - 1 : dataSize;
-    const int number = ComPortNumber(data, length);
-    if (number > 32 && number <= 256 && std::find(numbers, numbers + count, number) == numbers + count) {
-      numbers[count++] = number;
+    if (const int number = ComPortNumber(data, length); number > 0) {
+      port(context, number, device);
     }
   }
   RegCloseKey(key);
-  std::sort(numbers, numbers + count);
-  return count;
+}
+
+int ListedPortNumbersAbove32(int* numbers, int capacity) {
+  struct Found {
+    int* numbers;
+    int capacity;
+    int count;
+  } found{numbers, capacity, 0};
+  ForEachListedPort(
+      [](void* context, int number, const char*) {
+        Found& f = *static_cast<Found*>(context);
+        if (f.count < f.capacity && number > 32 && number <= 256 &&
+            std::find(f.numbers, f.numbers + f.count, number) == f.numbers + f.count) {
+          f.numbers[f.count++] = number;
+        }
+      },
+      &found);
+  std::sort(numbers, numbers + found.count);
+  return found.count;
 }
 
 }  // namespace pantoline

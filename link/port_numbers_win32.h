@@ -11,6 +11,12 @@ namespace pantoline {
 // from 33 to 256 are passed over. 0 when the key is absent.
 int ListedPortNumbersAbove32(int* numbers, int capacity);
 
+// Calls `port` with n and the device name its driver gave ("\Device\Serial0")
+// for every value "COMn" under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, in the
+// key's order; `device` lasts for the call. Nothing when the key is absent.
+// Allocates nothing, so that the search may call it.
+void ForEachListedPort(void (*port)(void* context, int number, const char* device), void* context);
+
 // n of the `length` characters "COMn" (any letter case, n without leading
 // zeros) at `text`, or 0 when they are not such a name.
 int ComPortNumber(const char* text, unsigned long length);
