@@ -14,73 +14,41 @@ std::string ResetLog::Trouble() const {
   return "The reset log " + file_.path() + " could not be created: " + file_.refusal().reason;
 }
 
-void ResetLog::Put(const char* piece) {
-  if (file_.isOpen()) {
+void ResetLog::Entry(std::initializer_list<const char*> pieces) {
+  if (!file_.isOpen()) {
+    return;
+  }
+  for (const char* piece : pieces) {
     file_.WriteText(piece);
   }
+  file_.Flush();
 }
 
-void ResetLog::End() { file_.Flush(); }
+void ResetLog::Opening() { Entry({"PANTOLINE LOG INITIATED \n "}); }
 
-void ResetLog::Opening() {
-  Put("PANTOLINE LOG INITIATED \n ");
-  End();
-}
+void ResetLog::PackageFound() { Entry({"System Download was found \n "}); }
 
-void ResetLog::PackageFound() {
-  Put("System Download was found \n ");
-  End();
-}
+void ResetLog::PackageMissing() { Entry({"ResetPack was NOT found \n "}); }
 
-void ResetLog::PackageMissing() {
-  Put("ResetPack was NOT found \n ");
-  End();
-}
+void ResetLog::PackageTooLarge() { Entry({"ResetPack is too large \n "}); }
 
-void ResetLog::PackageTooLarge() {
-  Put("ResetPack is too large \n ");
-  End();
-}
-
-void ResetLog::PackageEmpty() {
-  Put("ResetPack is empty \n ");
-  End();
-}
+void ResetLog::PackageEmpty() { Entry({"ResetPack is empty \n "}); }
 
 void ResetLog::Locate(const char* resultText, const char* portName) {
-  Put("App Locate the Lodestria :: \n    ");
-  Put(resultText);
-  Put(" - Current Port = ");
-  Put(portName);
-  Put("\n");
-  End();
+  Entry({"App Locate the Lodestria :: \n    ", resultText, " - Current Port = ", portName, "\n"});
 }
 
-void ResetLog::Attach(const char* resultText) {
-  Put("Set Progress Function:: \n    ");
-  Put(resultText);
-  Put("\n");
-  End();
-}
+void ResetLog::Attach(const char* resultText) { Entry({"Set Progress Function:: \n    ", resultText, "\n"}); }
 
-void ResetLog::Load(const char* resultText) {
-  Put("App Load System:: \n    ");
-  Put(resultText);
-  Put("\n");
-  End();
-}
+void ResetLog::Load(const char* resultText) { Entry({"App Load System:: \n    ", resultText, "\n"}); }
 
 void ResetLog::Completion(std::int64_t minutes) {
   // The number goes between the two spaces after "in".
   char entry[48];
   std::snprintf(entry, sizeof entry, "Completed in %lld minutes \n", static_cast<long long>(minutes));
-  Put(entry);
-  End();
+  Entry({entry});
 }
 
-void ResetLog::Closing() {
-  Put("PANTOLINE LOG COMPLETE \n");
-  End();
-}
+void ResetLog::Closing() { Entry({"PANTOLINE LOG COMPLETE \n"}); }
 
 }  // namespace pantoline

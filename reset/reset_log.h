@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "reset/stdio_file.h"
@@ -50,9 +51,10 @@ class ResetLog {
   void Close() { file_.Close(); }
 
  private:
-  void Put(const char* piece);
-  // Ends an entry: it goes to the system at once.
-  void End();
+  // Writes one entry, its pieces in order, and hands it to the system at
+  // once, so that a run cut short leaves the entries written so far.
+  // Nothing when the log was not created.
+  void Entry(std::initializer_list<const char*> pieces);
 
   StdioFile file_;
 };
