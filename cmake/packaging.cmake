@@ -1,6 +1,6 @@
 # Packages made with CPack: on Linux a Debian package (cpack -G DEB), for
-# Windows a release archive (cpack -G ZIP) holding Pantoline.exe and the
-# README. Whatever is installed goes in, stripped.
+# Windows a release archive (cpack -G ZIP) holding Pantoline.exe,
+# pantoline-cli.exe and the README. Whatever is installed goes in, stripped.
 set(CPACK_PACKAGE_NAME pantoline)
 set(CPACK_PACKAGE_VENDOR "The Pantoline developers")
 set(CPACK_PACKAGE_CONTACT "The Pantoline developers <pantoline@localhost>")

@@ -1,10 +1,12 @@
 // pantoline-cli's courses, each against the simulated unit on COM1: the
 // exit status, the log byte for byte (the window's for the same course),
-// what the unit received, and the JSON document.
+// what the unit received, and the JSON document. The Windows build runs the
+// same courses with pantoline-cli.exe under Wine (PANTOLINE_CLI_WINE).
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "tests/support/config_home_posix.h"
@@ -21,7 +23,20 @@ int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-std::string Cli(const std::string& arguments) { return "\"$PANTOLINE_CLI\" " + arguments; }
+std::string Cli(const std::string& arguments) {
+  return (PANTOLINE_CLI_WINE ? "wine \"$PANTOLINE_CLI\" " : "\"$PANTOLINE_CLI\" ") + arguments;
+}
+// COMn: pinned to the unit's pseudo-terminal, or a link in the prefix.
+std::string Port(int n) {
+  return (PANTOLINE_CLI_WINE ? "--wine-prefix \"$WINEPREFIX\" --wine-port " : "--port ") + std::to_string(n);
+}
+// A file of the working folder as the program names it: under Wine, on
+// drive Z:, which is the host's root.
+std::string Absolute(const std::string& file) {
+  std::string path = std::filesystem::absolute(file).string();
+  if (PANTOLINE_CLI_WINE) std::ranges::replace(path.insert(0, "Z:"), '/', '\\');
+  return path;
+}
 
 enum class Pack { kNone, kCourse, kEmpty, kTooLarge };
 struct Course {
@@ -52,12 +67,15 @@ const Course kCourses[] = {
      "QV5XMODEMCANCELEDERROR"},
 };
 
-class Courses : public ::testing::TestWithParam<Course> {
- protected:
+// Each test in a fresh working folder, with no port pinned to a device.
+class Folder : public ::testing::Test {
   ConfigHome config;
   TempDir work;
   WorkingDir cwd{work.path()};
 };
+class Courses : public Folder, public ::testing::WithParamInterface<Course> {};
+using All = Folder;
+using Interruption = Folder;
 
 TEST_P(Courses, EndAsTheWindowsDo) {
   const Course& c = GetParam();
@@ -66,13 +84,16 @@ TEST_P(Courses, EndAsTheWindowsDo) {
   if (c.package == Pack::kCourse) WriteFile(package, CoursePackage(false));
   if (c.package == Pack::kEmpty) WriteFile(package, "");
   if (c.package == Pack::kTooLarge) WriteFile(package, std::string(458'752, 'x'));
-  ASSERT_EQ(Shell(StartUnit("--port 1", c.answers, c.unit)), 0) << ReadFile("unit.err");
+  ASSERT_EQ(Shell(StartUnit(Port(1), c.answers, c.unit)), 0) << ReadFile("unit.err");
   EXPECT_EQ(Shell(Cli("reset " + c.arguments + " >out.txt 2>err.txt")), c.status) << ReadFile("err.txt");
   Shell(kStopUnit);
   EXPECT_EQ(ReadFile(log), c.log);
   EXPECT_EQ(ReadFile(Received()), CoursePackage(true).substr(0, c.received));
   if (!c.lastLine.empty()) {
-    EXPECT_TRUE(ReadFile("out.txt").ends_with("\n" + c.lastLine + "\n")) << ReadFile("out.txt");
+    std::string out = ReadFile("out.txt");
+    // Lines end as the system's text files do: with CR LF on Windows.
+    EXPECT_EQ(std::erase(out, '\r'), PANTOLINE_CLI_WINE ? std::size_t(std::ranges::count(out, '\n')) : 0u);
+    EXPECT_TRUE(out.ends_with("\n" + c.lastLine + "\n")) << out;
     return;
   }
   const auto document = nlohmann::json::parse(ReadFile("out.txt"));
@@ -84,7 +105,7 @@ TEST_P(Courses, EndAsTheWindowsDo) {
   EXPECT_EQ(unit["result"], c.result);
   EXPECT_EQ(unit["updated"], c.status == 0);
   EXPECT_EQ(unit["bytes"], c.status == 0 ? 3000 : 128);
-  EXPECT_EQ(unit["log"], std::filesystem::absolute(log).string());
+  EXPECT_EQ(unit["log"], Absolute(log));
   EXPECT_EQ(document["updated"], c.status == 0 ? 1 : 0);
 }
 
@@ -99,14 +120,11 @@ std::string On(std::string log, int port) {
 }
 
 // Three units at once, the second cancelling: each has its own exact log.
-TEST(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
-  ConfigHome config;
-  TempDir work;
-  WorkingDir cwd(work.path());
+TEST_F(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
   WriteFile("ResetPack.qv5", CoursePackage(false));
   for (int n = 1; n <= 3; ++n) {
     const std::string tag = "u" + std::to_string(n);
-    ASSERT_EQ(Shell(StartUnit("--port " + std::to_string(n), true, n == 2 ? "--cancel-block 2" : "", tag)), 0);
+    ASSERT_EQ(Shell(StartUnit(Port(n), true, n == 2 ? "--cancel-block 2" : "", tag)), 0);
   }
   EXPECT_EQ(Shell(Cli("reset --all --json >out.txt 2>err.txt")), 1) << ReadFile("err.txt");
   for (int n = 1; n <= 3; ++n) Shell(StopUnit("u" + std::to_string(n)));
@@ -127,13 +145,10 @@ TEST(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
 
 // SIGINT during the transfer: the sender cancels, the unit is taken out of
 // download mode, the log is closed, and the status is 130.
-TEST(Interruption, CancelsTheTransferAndClosesTheLog) {
-  ConfigHome config;
-  TempDir work;
-  WorkingDir cwd(work.path());
+TEST_F(Interruption, CancelsTheTransferAndClosesTheLog) {
   const Bytes package = Package(60'000);
   WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
-  ASSERT_EQ(Shell(StartUnit("--port 1", true, "--line-rate --verbose")), 0);
+  ASSERT_EQ(Shell(StartUnit(Port(1), true, "--line-rate --verbose")), 0);
   Shell("(" + Cli("reset >out.txt 2>err.txt & echo $! >cli.pid; wait $!; echo $? >cli.rc") + ") &"
         " until grep -q 'request 1' unit.err; do sleep 0.05; done; sleep 1; kill -INT $(cat cli.pid);"
         " until [ -e cli.rc ]; do sleep 0.1; done");
