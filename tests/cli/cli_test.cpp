@@ -5,7 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "tests/support/config_home_posix.h"
 #include "tests/support/unit_courses.h"
@@ -73,6 +77,7 @@ TEST_P(Courses, EndAsTheWindowsDo) {
   EXPECT_EQ(ReadFile(Received()), CoursePackage(true).substr(0, c.received));
   if (!c.lastLine.empty()) {
     EXPECT_TRUE(ReadFile("out.txt").ends_with("\n" + c.lastLine + "\n")) << ReadFile("out.txt");
+    EXPECT_EQ(ReadFile("out.txt").find_first_of("\r\x1b#"), std::string::npos);  // no progress off a terminal
     return;
   }
   const auto document = nlohmann::json::parse(ReadFile("out.txt"));
@@ -123,6 +128,67 @@ TEST(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
   EXPECT_EQ(document["units"][1]["result"], "QV5XMODEMCANCELEDERROR");
   // Not on a terminal: each status line names its unit.
   EXPECT_NE(ReadFile("err.txt").find("COM2: An error has occured."), std::string::npos);
+}
+
+// On a terminal (`script` gives the program one) each unit's progress line
+// is redrawn in place: the terminal is replayed, every "\r ESC[nA ESC[J"
+// taking back the n progress lines below the status lines. What stays is
+// every status line, each unit's last progress line once and the summary.
+TEST(Terminal, RedrawsOneProgressLinePerUnitInPlace) {
+  ConfigHome config;
+  TempDir work;
+  WorkingDir cwd(work.path());
+  const Bytes package = Package(20'000);  // 1.8 s at line rate
+  WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
+  for (int n = 1; n <= 2; ++n) {
+    ASSERT_EQ(Shell(StartUnit("--port " + std::to_string(n), true, "--line-rate", "u" + std::to_string(n))), 0);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Shell("TERM=xterm script -qec '" + Cli("reset --all") + "' /dev/null </dev/null >out.txt 2>err.txt"), 0)
+      << ReadFile("err.txt");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (int n = 1; n <= 2; ++n) Shell(StopUnit("u" + std::to_string(n)));
+  std::string raw = ReadFile("out.txt");
+  for (auto at = raw.find("\r\n"); at != raw.npos; at = raw.find("\r\n", at)) raw.erase(at, 1);
+  std::vector<std::string> screen;
+  int redraws = 0;
+  int most = 0;
+  std::istringstream in(raw);
+  for (std::string line; std::getline(in, line);) {
+    int up = 0;
+    int erased = 0;
+    while (std::sscanf(line.c_str(), "\r\x1b[%dA\x1b[J%n", &up, &erased) == 1 && erased > 0) {
+      ASSERT_LE(up, static_cast<int>(screen.size()));
+      screen.resize(screen.size() - up);
+      most = std::max(most, up);
+      ++redraws;
+      line.erase(0, erased);
+      erased = 0;
+    }
+    char bar[21];
+    int bytes = 0, percent = 0, end = 0;
+    double rate = 0;
+    if (line.find("bytes") != line.npos) {
+      EXPECT_EQ(std::sscanf(line.c_str(), "COM%*d: [%20[#.]] %d/20000 bytes %d%% %lf kB/s %*[-:0-9] left%n", bar,
+                            &bytes, &percent, &rate, &end), 4) << line;
+      EXPECT_EQ(end, static_cast<int>(line.size())) << line;
+    }
+    screen.push_back(line);
+  }
+  EXPECT_EQ(most, 2);  // both units in transfer at once
+  // Only the status lines redraw at once; progress at most ten times a second.
+  EXPECT_GE(redraws, 5);
+  EXPECT_LE(redraws, static_cast<int>(screen.size()) + 10 * seconds + 1);
+  for (const char* unit : {"COM1", "COM2"}) {
+    const std::string prefix = std::string(unit) + ": ";
+    EXPECT_EQ(std::ranges::count(screen, prefix + "Lodestria Updated.  Click the EXIT button below."), 1);
+    const std::string last = prefix + "[####################] 20000/20000 bytes 100%";
+    EXPECT_EQ(std::ranges::count_if(screen, [&](const std::string& l) { return l.starts_with(last); }), 1);
+  }
+  ASSERT_GE(screen.size(), 4u);
+  EXPECT_EQ(screen[screen.size() - 3], "PORT    OUTCOME       TIME");
+  EXPECT_TRUE(screen.back().starts_with("COM2    updated ")) << screen.back();
+  EXPECT_EQ(std::ranges::count_if(screen, [](const std::string& l) { return l.find_first_of("\r\x1b") != l.npos; }), 0);
 }
 
 // SIGINT during the transfer: the sender cancels, the unit is taken out of
