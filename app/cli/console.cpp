@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/cli/cli_platform.h"
+
 namespace pantoline::cli {
 namespace {
 
@@ -69,10 +71,19 @@ std::string Console::ProgressLine(const Unit& u) const {
     const long rest = static_cast<long>((u.length - shown) / rate + 0.5);
     std::snprintf(left, sizeof left, "%ld:%02ld", rest / 60, rest % 60);
   }
-  char line[160];
-  std::snprintf(line, sizeof line, "%s[%s%s] %d/%d bytes %3d%% %6.1f kB/s %s left", u.prefix.c_str(),
-                std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '.').c_str(), shown, u.length,
+  char figures[120];
+  std::snprintf(figures, sizeof figures, "%d/%d bytes %3d%% %6.1f kB/s %s left", shown, u.length,
                 static_cast<int>(fraction * 100), rate / 1000, left);
+  std::string line =
+      u.prefix + "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " + figures;
+  // A line as wide as the terminal would wrap, and the redraw, which goes
+  // up by lines, not rows, would leave rows of it behind: on a narrow
+  // terminal the bar goes first, then the line's end.
+  const std::size_t columns = static_cast<std::size_t>(TerminalColumns(out_));
+  if (columns > 0 && line.size() >= columns) {
+    line = u.prefix + figures;
+    line.resize(std::min(line.size(), columns - 1));
+  }
   return line;
 }
 

@@ -15,7 +15,8 @@ namespace pantoline::cli {
 class Console {
  public:
   // `out`: where status lines and progress go (stdout, or stderr when
-  // stdout carries JSON); `terminal`: whether `out` redraws in place;
+  // stdout carries JSON); `terminal`: whether `out` redraws in place
+  // (its progress lines are kept narrower than it, so that none wraps);
   // `quiet`: errors only. Errors always go to stderr.
   Console(std::FILE* out, bool terminal, bool quiet);
 
