@@ -48,9 +48,17 @@ void Console::Progress(int unit, std::int32_t bytes) {
 
 void Console::Error(const std::string& text) {
   std::lock_guard lock(mutex_);
-  if (drawn_ > 0 && out_ == stderr) Redraw({});
+  // Where both streams share the terminal, a message written below the
+  // progress lines would be taken back by the next redraw in their place:
+  // they come down first and are drawn again below it.
+  const bool drawn = drawn_ > 0;
+  if (drawn) {
+    std::fputs(TakeDown().c_str(), out_);
+    std::fflush(out_);
+  }
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
+  if (drawn) Redraw({});
 }
 
 void Console::Line(const std::string& text) {
@@ -87,14 +95,16 @@ std::string Console::ProgressLine(const Unit& u) const {
   return line;
 }
 
-void Console::Redraw(const std::string& permanent) {
-  std::string text;
-  if (terminal_ && drawn_ > 0) {
-    // Up to the first progress line, and clear from there down.
-    text += "\r\033[" + std::to_string(drawn_) + "A\033[J";
-  }
-  text += permanent;
+std::string Console::TakeDown() {
+  if (!terminal_ || drawn_ == 0) return {};
+  // Up to the first progress line, and clear from there down.
+  std::string text = "\r\033[" + std::to_string(drawn_) + "A\033[J";
   drawn_ = 0;
+  return text;
+}
+
+void Console::Redraw(const std::string& permanent) {
+  std::string text = TakeDown() + permanent;
   if (terminal_) {
     for (const Unit& u : units_) {
       if (u.bytes >= 0) {

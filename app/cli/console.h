@@ -41,6 +41,9 @@ class Console {
     std::chrono::steady_clock::time_point started;
   };
   std::string ProgressLine(const Unit& unit) const;
+  // What takes the progress lines off the terminal; they count as gone.
+  // Called with mutex_ held.
+  std::string TakeDown();
   // Clears the progress lines, writes `permanent` (whole lines) above
   // them and draws them again. Called with mutex_ held.
   void Redraw(const std::string& permanent);

@@ -133,8 +133,9 @@ TEST(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
 // On a terminal (`script` gives the program one) each unit's progress line
 // is redrawn in place: the terminal is replayed, every "\r ESC[nA ESC[J"
 // taking back the n progress lines below the status lines. What stays is
-// every status line, each unit's last progress line once and the summary.
-// A progress line must be narrower than the terminal, or its wrapped rows
+// every status line, each unit's last progress line once and the summary;
+// and the message that COM1's log could not be written, which comes while
+// COM2, slowed, is still in transfer. A progress line must be narrower than the terminal, or its wrapped rows
 // would stay behind: below 80 columns it drops its bar.
 class Terminal : public ::testing::TestWithParam<int> {};
 
@@ -145,8 +146,10 @@ TEST_P(Terminal, RedrawsOneProgressLinePerUnitInPlace) {
   WorkingDir cwd(work.path());
   const Bytes package = Package(20'000);  // 1.8 s at line rate
   WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
+  std::filesystem::create_directory("ResetSystemLog-COM1.doc");
   for (int n = 1; n <= 2; ++n) {
-    ASSERT_EQ(Shell(StartUnit("--port " + std::to_string(n), true, "--line-rate", "u" + std::to_string(n))), 0);
+    const std::string extra = n == 2 ? "--line-rate --reply-delay-ms 15" : "--line-rate";
+    ASSERT_EQ(Shell(StartUnit("--port " + std::to_string(n), true, extra, "u" + std::to_string(n))), 0);
   }
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Shell("TERM=xterm script -qec 'stty cols " + std::to_string(columns) + "; " + Cli("reset --all") + "' /dev/null </dev/null >out.txt 2>err.txt"), 0)
@@ -190,6 +193,8 @@ TEST_P(Terminal, RedrawsOneProgressLinePerUnitInPlace) {
     const std::string last = prefix + (columns >= 80 ? "[####################] " : "") + "20000/20000 bytes 100%";
     EXPECT_EQ(std::ranges::count_if(screen, [&](const std::string& l) { return l.starts_with(last); }), 1);
   }
+  EXPECT_EQ(std::ranges::count_if(screen, [](const std::string& l) { return l.find("bytes") != l.npos; }), 2);
+  EXPECT_EQ(std::ranges::count_if(screen, [](const std::string& l) { return l.starts_with("The reset log "); }), 1);
   ASSERT_GE(screen.size(), 4u);
   EXPECT_EQ(screen[screen.size() - 3], "PORT    OUTCOME       TIME");
   EXPECT_TRUE(screen.back().starts_with("COM2    updated ")) << screen.back();
