@@ -21,8 +21,10 @@ else()
 "Pantoline finds the serial port on which a Lodestria handheld GPS unit
 answers, puts the unit into download mode and sends it the reset package
 ResetPack.qv5 with XModem while a progress bar moves, writing the reset log
-ResetSystemLog.doc. The package also holds pantoline-simunit, a simulated
-unit on a pseudo-terminal for trying Pantoline without one.")
+ResetSystemLog.doc. pantoline-cli does the same from a terminal, for
+scripts, servers and service benches, on every connected unit at once if
+asked. The package also holds pantoline-simunit, a simulated unit on a
+pseudo-terminal for trying Pantoline without one.")
 endif()
 
 include(CPack)

@@ -14,6 +14,9 @@ namespace pantoline::cli {
 // True when `stream` is a terminal that can redraw a line in place
 // (carriage return and the usual cursor controls).
 bool IsTerminal(std::FILE* stream);
+// The width of the terminal `stream` writes to, in columns; 0 when it is
+// not known.
+int TerminalColumns(std::FILE* stream);
 
 // Installs the interruption handlers: the first Ctrl-C (SIGINT, SIGTERM,
 // SIGHUP; on Windows Ctrl-C, Ctrl-Break and the console's close) requests

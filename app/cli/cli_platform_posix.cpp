@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +31,11 @@ bool IsTerminal(std::FILE* stream) {
   }
   const char* term = std::getenv("TERM");
   return term == nullptr || std::strcmp(term, "dumb") != 0;
+}
+
+int TerminalColumns(std::FILE* stream) {
+  winsize size{};
+  return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 void InstallInterruptHandlers(RunStop& stop) {

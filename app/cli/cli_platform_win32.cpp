@@ -42,6 +42,12 @@ bool IsTerminal(std::FILE* stream) {
          SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+int TerminalColumns(std::FILE* stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const HANDLE console = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  return GetConsoleScreenBufferInfo(console, &info) ? info.srWindow.Right - info.srWindow.Left + 1 : 0;
+}
+
 void InstallInterruptHandlers(RunStop& stop) {
   stopRequest = &stop;
   runsClosed = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/cli/cli_platform.h"
+
 namespace pantoline::cli {
 namespace {
 
@@ -46,9 +48,17 @@ void Console::Progress(int unit, std::int32_t bytes) {
 
 void Console::Error(const std::string& text) {
   std::lock_guard lock(mutex_);
-  if (drawn_ > 0 && out_ == stderr) Redraw({});
+  // Where both streams share the terminal, a message written below the
+  // progress lines would be taken back by the next redraw in their place:
+  // they come down first and are drawn again below it.
+  const bool drawn = drawn_ > 0;
+  if (drawn) {
+    std::fputs(TakeDown().c_str(), out_);
+    std::fflush(out_);
+  }
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
+  if (drawn) Redraw({});
 }
 
 void Console::Line(const std::string& text) {
@@ -69,21 +79,32 @@ std::string Console::ProgressLine(const Unit& u) const {
     const long rest = static_cast<long>((u.length - shown) / rate + 0.5);
     std::snprintf(left, sizeof left, "%ld:%02ld", rest / 60, rest % 60);
   }
-  char line[160];
-  std::snprintf(line, sizeof line, "%s[%s%s] %d/%d bytes %3d%% %6.1f kB/s %s left", u.prefix.c_str(),
-                std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '.').c_str(), shown, u.length,
+  char figures[120];
+  std::snprintf(figures, sizeof figures, "%d/%d bytes %3d%% %6.1f kB/s %s left", shown, u.length,
                 static_cast<int>(fraction * 100), rate / 1000, left);
+  std::string line =
+      u.prefix + "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " + figures;
+  // A line as wide as the terminal would wrap, and the redraw, which goes
+  // up by lines, not rows, would leave rows of it behind: on a narrow
+  // terminal the bar goes first, then the line's end.
+  const std::size_t columns = static_cast<std::size_t>(TerminalColumns(out_));
+  if (columns > 0 && line.size() >= columns) {
+    line = u.prefix + figures;
+    line.resize(std::min(line.size(), columns - 1));
+  }
   return line;
 }
 
-void Console::Redraw(const std::string& permanent) {
-  std::string text;
-  if (terminal_ && drawn_ > 0) {
-    // Up to the first progress line, and clear from there down.
-    text += "\r\033[" + std::to_string(drawn_) + "A\033[J";
-  }
-  text += permanent;
+std::string Console::TakeDown() {
+  if (!terminal_ || drawn_ == 0) return {};
+  // Up to the first progress line, and clear from there down.
+  std::string text = "\r\033[" + std::to_string(drawn_) + "A\033[J";
   drawn_ = 0;
+  return text;
+}
+
+void Console::Redraw(const std::string& permanent) {
+  std::string text = TakeDown() + permanent;
   if (terminal_) {
     for (const Unit& u : units_) {
       if (u.bytes >= 0) {

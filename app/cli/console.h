@@ -15,7 +15,8 @@ namespace pantoline::cli {
 class Console {
  public:
   // `out`: where status lines and progress go (stdout, or stderr when
-  // stdout carries JSON); `terminal`: whether `out` redraws in place;
+  // stdout carries JSON); `terminal`: whether `out` redraws in place
+  // (its progress lines are kept narrower than it, so that none wraps);
   // `quiet`: errors only. Errors always go to stderr.
   Console(std::FILE* out, bool terminal, bool quiet);
 
@@ -40,6 +41,9 @@ class Console {
     std::chrono::steady_clock::time_point started;
   };
   std::string ProgressLine(const Unit& unit) const;
+  // What takes the progress lines off the terminal; they count as gone.
+  // Called with mutex_ held.
+  std::string TakeDown();
   // Clears the progress lines, writes `permanent` (whole lines) above
   // them and draws them again. Called with mutex_ held.
   void Redraw(const std::string& permanent);

@@ -120,7 +120,10 @@ int Ports(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) {
+    std::fputs("pantoline-cli: a command is needed: reset or ports\n", stderr);
+    return Usage();
+  }
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);

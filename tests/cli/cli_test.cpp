@@ -7,7 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "tests/support/config_home_posix.h"
 #include "tests/support/unit_courses.h"
@@ -94,6 +97,7 @@ TEST_P(Courses, EndAsTheWindowsDo) {
     // Lines end as the system's text files do: with CR LF on Windows.
     EXPECT_EQ(std::erase(out, '\r'), PANTOLINE_CLI_WINE ? std::size_t(std::ranges::count(out, '\n')) : 0u);
     EXPECT_TRUE(out.ends_with("\n" + c.lastLine + "\n")) << out;
+    EXPECT_EQ(out.find_first_of("\x1b#"), std::string::npos);  // no progress off a terminal
     return;
   }
   const auto document = nlohmann::json::parse(ReadFile("out.txt"));
@@ -142,6 +146,77 @@ TEST_F(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
   // Not on a terminal: each status line names its unit.
   EXPECT_NE(ReadFile("err.txt").find("COM2: An error has occured."), std::string::npos);
 }
+
+// On a terminal (`script` gives the program one) each unit's progress line
+// is redrawn in place: the terminal is replayed, every "\r ESC[nA ESC[J"
+// taking back the n progress lines below the status lines. What stays is
+// every status line, each unit's last progress line once and the summary;
+// and the message that COM1's log could not be written, which comes while
+// COM2, slowed, is still in transfer. A progress line must be narrower
+// than the terminal, or its wrapped rows would stay behind: below 80
+// columns it drops its bar.
+class Terminal : public Folder, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Terminal, RedrawsOneProgressLinePerUnitInPlace) {
+  if (PANTOLINE_CLI_WINE) GTEST_SKIP() << "Wine's console is no terminal of the host's";
+  const int columns = GetParam();
+  const Bytes package = Package(20'000);  // 1.8 s at line rate
+  WriteFile("ResetPack.qv5", std::string(package.begin(), package.end()));
+  std::filesystem::create_directory("ResetSystemLog-COM1.doc");
+  for (int n = 1; n <= 2; ++n) {
+    const std::string extra = n == 2 ? "--line-rate --reply-delay-ms 15" : "--line-rate";
+    ASSERT_EQ(Shell(StartUnit(Port(n), true, extra, "u" + std::to_string(n))), 0);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Shell("TERM=xterm script -qec 'stty cols " + std::to_string(columns) + "; " + Cli("reset --all") + "' /dev/null </dev/null >out.txt 2>err.txt"), 0)
+      << ReadFile("err.txt");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (int n = 1; n <= 2; ++n) Shell(StopUnit("u" + std::to_string(n)));
+  std::string raw = ReadFile("out.txt");
+  for (auto at = raw.find("\r\n"); at != raw.npos; at = raw.find("\r\n", at)) raw.erase(at, 1);
+  std::vector<std::string> screen;
+  int redraws = 0;
+  int most = 0;
+  std::istringstream in(raw);
+  for (std::string line; std::getline(in, line);) {
+    int up = 0;
+    int erased = 0;
+    while (std::sscanf(line.c_str(), "\r\x1b[%dA\x1b[J%n", &up, &erased) == 1 && erased > 0) {
+      ASSERT_LE(up, static_cast<int>(screen.size()));
+      screen.resize(screen.size() - up);
+      most = std::max(most, up);
+      ++redraws;
+      line.erase(0, erased);
+      erased = 0;
+    }
+    if (line.find("bytes") != line.npos) {
+      int end = 0;
+      std::sscanf(line.c_str(), columns >= 80 ? "COM%*d: [%*20[#.]] %*d/20000 bytes %*d%% %*f kB/s %*[-:0-9] left%n"
+                                              : "COM%*d: %*d/20000 bytes %n", &end);
+      EXPECT_GT(end, 0) << line;
+      EXPECT_EQ(end, columns >= 80 ? static_cast<int>(line.size()) : end) << line;
+      EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << line;
+    }
+    screen.push_back(line);
+  }
+  EXPECT_EQ(most, 2);  // both units in transfer at once
+  // Only the status lines redraw at once; progress at most ten times a second.
+  EXPECT_GE(redraws, 5);
+  EXPECT_LE(redraws, static_cast<int>(screen.size()) + 10 * seconds + 1);
+  for (const char* unit : {"COM1", "COM2"}) {
+    const std::string prefix = std::string(unit) + ": ";
+    EXPECT_EQ(std::ranges::count(screen, prefix + "Lodestria Updated.  Click the EXIT button below."), 1);
+    const std::string last = prefix + (columns >= 80 ? "[####################] " : "") + "20000/20000 bytes 100%";
+    EXPECT_EQ(std::ranges::count_if(screen, [&](const std::string& l) { return l.starts_with(last); }), 1);
+  }
+  EXPECT_EQ(std::ranges::count_if(screen, [](const std::string& l) { return l.find("bytes") != l.npos; }), 2);
+  EXPECT_EQ(std::ranges::count_if(screen, [](const std::string& l) { return l.starts_with("The reset log "); }), 1);
+  ASSERT_GE(screen.size(), 4u);
+  EXPECT_EQ(screen[screen.size() - 3], "PORT    OUTCOME       TIME");
+  EXPECT_TRUE(screen.back().starts_with("COM2    updated ")) << screen.back();
+  EXPECT_EQ(std::ranges::count_if(screen, [](const std::string& l) { return l.find_first_of("\r\x1b") != l.npos; }), 0);
+}
+INSTANTIATE_TEST_SUITE_P(Columns, Terminal, ::testing::Values(80, 50));
 
 // SIGINT during the transfer: the sender cancels, the unit is taken out of
 // download mode, the log is closed, and the status is 130.

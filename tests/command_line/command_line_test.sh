@@ -3,8 +3,8 @@
 # program and checks its exit status and the first line of the stream
 # named (out or err), matched as a grep -E pattern. Then the simulated
 # unit's links and signals.
-# Usage: command_line_test.sh PANTOLINE SIMUNIT BENCH
-pantoline=$1 simunit=$2 bench=$3 failed=0
+# Usage: command_line_test.sh PANTOLINE SIMUNIT BENCH CLI
+pantoline=$1 simunit=$2 bench=$3 cli=$4 failed=0
 unset DISPLAY WAYLAND_DISPLAY
 check() {  # program status stream pattern arguments...
   program=$1 status=$2 stream=$3 pattern=$4
@@ -37,6 +37,22 @@ check "$bench" 2 err '--size must be 1 to 458751 bytes, not 0' --size 0 -h
 check "$bench" 2 err '--size must be 1 to 458751 bytes, not 458752' --size=458752 -h
 check "$bench" 0 out '^Usage: pantoline-bench ' --size 10 --checksum --reply-delay-ms=3 --help
 check "$bench" 2 err 'bad value "-1"' --size=-1
+# pantoline-cli refuses before it reads a package or touches a port.
+check "$cli" 0 out '^Usage: pantoline-cli reset ' --help
+check "$cli" 0 out '^pantoline-cli 1\.0$' --version
+check "$cli" 0 out '^Usage: pantoline-cli reset ' reset --quiet --help
+check "$cli" 2 err 'a command is needed'
+check "$cli" 2 err "unknown command 'rest'" rest
+check "$cli" 2 err "unrecognized option '--bogus'" reset --bogus
+check "$cli" 2 err "unexpected argument 'COM1'" reset COM1
+check "$cli" 2 err "requires an argument" reset --port
+check "$cli" 2 err "bad port 'COM257'" reset --port COM257
+check "$cli" 2 err '--all searches every port' reset --all --port COM1
+check "$cli" 2 err '--all searches every port' reset --log x.doc --all
+check "$cli" 2 err "unrecognized option '--all'" ports --all
+for program in "$pantoline" "$simunit" "$bench" "$cli"; do
+  "$program" --help | awk -v p="$(basename "$program")" 'length > 80 { print "FAIL: " p " --help is " length " wide"; exit 1 }' || failed=1
+done
 
 # The simulated unit replaces pantoline's pin and Wine's link with its own
 # device while it serves, and puts them back on SIGTERM and on SIGINT, even
