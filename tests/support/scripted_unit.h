@@ -8,6 +8,9 @@
 
 namespace pantoline::testing {
 
+// XModem's control bytes.
+constexpr std::uint8_t kEot = 4, kAck = 6, kNak = 21, kCan = 24;
+
 // Command lines as the link sends them: text, LF, CR.
 inline Bytes Line(std::string_view text) {
   Bytes line = B(text);
@@ -63,7 +66,7 @@ struct ScriptedReceiver {
   void Attach(ScriptedPort& port) {
     port.peer = [this](ScriptedPort& p, std::span<const std::uint8_t> bytes) {
       const bool isBlock = bytes.size() > 1;
-      Reply reply(isBlock || bytes[0] == 4 ? Bytes{6} : Bytes{});
+      Reply reply(isBlock || bytes[0] == kEot ? Bytes{kAck} : Bytes{});
       if (!script.empty()) {
         reply = script.front();
         script.pop_front();
@@ -76,7 +79,7 @@ struct ScriptedReceiver {
         singles.push_back(bytes[0]);
       } else {
         blocks.emplace_back(bytes.begin(), bytes.end());
-        if (bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1) && std::ranges::count(reply.bytes, 6) > 0) {
+        if (bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1) && std::ranges::count(reply.bytes, kAck) > 0) {
           received.insert(received.end(), bytes.begin() + 3, bytes.begin() + 131);
         }
       }
