@@ -19,9 +19,7 @@ std::vector<Bytes> Blocks(const Bytes& data, bool crc) {
     block.insert(block.end(), area, area + 128);
     const unsigned check = crc ? Crc16(&*area, 128) : std::accumulate(area, area + 128, 0u) << 8;
     block.push_back(static_cast<std::uint8_t>(check >> 8));
-    if (crc) {
-      block.push_back(static_cast<std::uint8_t>(check));
-    }
+    if (crc) block.push_back(static_cast<std::uint8_t>(check));
     blocks.push_back(block);
   }
   return blocks;

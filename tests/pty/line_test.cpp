@@ -171,9 +171,7 @@ TEST_F(SerialLine, AWriteTheLineCannotTakeIsGivenUpAfter300MsAndSendsNothingMore
   // The unit reads again: it finds what the line took before the give-up,
   // and nothing of what the write still held.
   std::size_t drained = 0;
-  for (std::size_t got = 1; got != 0; drained += got) {
-    got = peer_.Receive(1 << 16).size();
-  }
+  for (std::size_t got = 1; got != 0; drained += got) got = peer_.Receive(1 << 16).size();
   EXPECT_LE(drained, LinePeer::kLineHolds) << "bytes of an abandoned write went out after it";
   ASSERT_EQ(ports_.Write(port_, B("OK").data(), 2), QV5SUCCESS);
   EXPECT_EQ(peer_.Receive(64), B("OK"));

@@ -39,9 +39,7 @@ inline Bytes Padded(Bytes data) {
 // acknowledged: 0, 128 bytes more for each, then -1 for the end.
 inline std::vector<std::int32_t> Progress(int blocks) {
   std::vector<std::int32_t> reports;
-  for (int k = 0; k <= blocks; ++k) {
-    reports.push_back(128 * k);
-  }
+  for (int k = 0; k <= blocks; ++k) reports.push_back(128 * k);
   reports.push_back(-1);
   return reports;
 }
@@ -79,9 +77,8 @@ struct ScriptedReceiver {
         singles.push_back(bytes[0]);
       } else {
         blocks.emplace_back(bytes.begin(), bytes.end());
-        if (bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1) && std::ranges::count(reply.bytes, kAck) > 0) {
-          received.insert(received.end(), bytes.begin() + 3, bytes.begin() + 131);
-        }
+        const bool next = bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1);
+        if (next && std::ranges::count(reply.bytes, kAck) > 0) received.insert(received.end(), &bytes[3], &bytes[131]);
       }
       p.Send(reply.bytes, reply.delayMs);
     };
