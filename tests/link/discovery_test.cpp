@@ -42,13 +42,9 @@ TEST_P(Machines, AreSearchedInOrderUntilTheUnitAnswers) {
   EXPECT_EQ(link->lastResult, m.result);
   // The 32 names, then those of the numbers listed above them, up to the unit.
   std::vector<std::string> tried;
-  for (int n = 1; n <= 32; ++n) {
-    tried.push_back(Com(n));
-  }
+  for (int n = 1; n <= 32; ++n) tried.push_back(Com(n));
   for (int n : m.extraNumbers) {
-    if (n > 32) {
-      tried.push_back(Com(n));
-    }
+    if (n > 32) tried.push_back(Com(n));
   }
   tried.resize(m.opens);
   EXPECT_EQ(ports.opened, tried);

@@ -18,8 +18,6 @@
 namespace pantoline::testing {
 namespace {
 
-constexpr std::uint8_t kAck = 6, kNak = 21, kCan = 24, kEot = 4;
-
 enum Fault {
   kDoubleAck, kNoiseBefore, kNoiseAfter, kControlNoise, kDamagedBlock, kLostAnswer,
   kLateAnswer, kPastTheWait, kNakedEot, kFallsSilent, kHangsUp, kStrayRequests, kFaultKinds,
@@ -39,16 +37,14 @@ struct HostileReceiver {
   }
 
   bool Roll(Fault fault) { return faults[fault] && rng() % 3 == 0; }
+  std::int64_t Below(std::int64_t ms) { return static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(ms)); }
 
   // Asks for the package, perhaps more than once before the first block.
   void Start() {
     const bool mute = Mute();
-    if (!left) {
-      port.Send(Bytes{crc ? std::uint8_t{'C'} : kNak}, mute ? 1'000'000 : static_cast<std::int64_t>(rng() % 3000));
-      for (int k = 0; faults[kStrayRequests] && k < 3; ++k) {
-        port.Send(Bytes{crc ? std::uint8_t{'C'} : kNak}, rng() % 2 ? 0 : 1000 * k);
-      }
-    }
+    const Bytes request = {crc ? std::uint8_t{'C'} : kNak};
+    if (!left) port.Send(request, mute ? 1'000'000 : Below(3000));
+    for (int k = 0; !left && faults[kStrayRequests] && k < 3; ++k) port.Send(request, rng() % 2 ? 0 : 1000 * k);
   }
 
   Bytes Noise() {
@@ -63,29 +59,20 @@ struct HostileReceiver {
   }
 
   void Answer(Bytes answer, std::int64_t waitMs) {
-    if (Roll(kLostAnswer)) {
-      return;
-    }
-    if (answer == Bytes{kAck} && Roll(kDoubleAck)) {
-      answer.push_back(kAck);
-    }
+    if (Roll(kLostAnswer)) return;
+    if (answer == Bytes{kAck} && Roll(kDoubleAck)) answer.push_back(kAck);
     std::int64_t delay = 0;
     if (Roll(kLateAnswer)) {
-      delay = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(waitMs - 1000));
+      delay = Below(waitMs - 1000);
     } else if (Roll(kPastTheWait)) {
-      delay = waitMs + 1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(waitMs));
+      delay = waitMs + 1 + Below(waitMs);
       beyondAnySender = true;
     }
-    Bytes line;
-    if (Roll(kNoiseBefore) || Roll(kControlNoise)) {
-      line = Noise();
-      beyondAnySender |= std::ranges::count(line, kAck) > 0;
-    }
+    Bytes line = Roll(kNoiseBefore) || Roll(kControlNoise) ? Noise() : Bytes{};
+    beyondAnySender |= std::ranges::count(line, kAck) > 0;
     line.insert(line.end(), answer.begin(), answer.end());
-    if (Roll(kNoiseAfter) || Roll(kControlNoise)) {
-      const Bytes noise = Noise();
-      line.insert(line.end(), noise.begin(), noise.end());
-    }
+    const Bytes after = Roll(kNoiseAfter) || Roll(kControlNoise) ? Noise() : Bytes{};
+    line.insert(line.end(), after.begin(), after.end());
     port.Send(line, delay);
   }
 
@@ -106,19 +93,14 @@ struct HostileReceiver {
 
   void OnWrite(std::span<const std::uint8_t> bytes) {
     ++delivered;
-    if (bytes.size() == 1) {
-      OnSingle(bytes[0]);
-      return;
-    }
+    if (bytes.size() == 1) return OnSingle(bytes[0]);
     const Bytes block(bytes.begin(), bytes.end());
     sameBlockSends = block == lastBlock ? sameBlockSends + 1 : 1;
     mostBlockSends = std::max(mostBlockSends, sameBlockSends);
     lastBlock = block;
     wrongBlocks += block.size() != (crc ? 133u : 132u);
     cans = 0;
-    if (Mute()) {
-      return;
-    }
+    if (Mute()) return;
     if (Roll(kDamagedBlock)) {
       Answer({kNak}, kBlockWaitMs);
     } else if (block[1] == expected) {
@@ -137,9 +119,7 @@ struct HostileReceiver {
     cans = b == kCan ? cans + 1 : 0;
     left = left || cans >= 2;
     eots += b == kEot;
-    if (b != kEot || (left && !eotAccepted)) {
-      return;
-    }
+    if (b != kEot || (left && !eotAccepted)) return;
     if (eotAccepted) {
       port.Send(Bytes{kAck});  // its ACK was lost: it says it again
     } else if (!Mute()) {
@@ -169,23 +149,18 @@ std::uint64_t FromEnvironment(const char* name, std::uint64_t otherwise) {
   return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : otherwise;
 }
 
-struct Tally {
-  int cases = 0, falseSuccesses = 0, eotNotAccepted = 0, sequenceErrors = 0, budgets = 0, lost = 0;
-};
-
 TEST(XmodemFuzz, NoHostileReceiverMakesTheSenderLieOrOverrunItsBudgets) {
   const std::uint64_t seed = FromEnvironment("PANTOLINE_FUZZ_SEED", 20);
   const std::uint64_t cases = FromEnvironment("PANTOLINE_FUZZ_CASES", 5000);
   std::printf("seed %llu, %llu cases (PANTOLINE_FUZZ_SEED, PANTOLINE_FUZZ_CASES)\n",
               static_cast<unsigned long long>(seed), static_cast<unsigned long long>(cases));
-  std::vector<std::pair<std::string, Tally>> tallies = {{"all cases", {}}, {"none", {}}, {"with faults:", {}}};
-  for (const char* name : kFaultNames) {
-    tallies.emplace_back(std::string("  ") + name, Tally{});
-  }
-  tallies.emplace_back("(no sender can tell)", Tally{});
-  auto tally = [&](const std::string& kind) -> Tally& {
-    return std::ranges::find(tallies, kind, &std::pair<std::string, Tally>::first)->second;
-  };
+  // A row per kind of receiver; a case counts in every row its receiver fits.
+  constexpr int kAll = 0, kNone = 1, kWithFaults = 2, kBeyondAnySender = 3 + kFaultKinds;
+  // Its counts: cases, false successes, of them without EOT, sequence errors, budgets, lost writes.
+  struct Row { std::string kind; int counts[6] = {}; };
+  std::vector<Row> rows = {{"all cases"}, {"none"}, {"with faults:"}};
+  for (const char* name : kFaultNames) rows.push_back({std::string("  ") + name});
+  rows.push_back({"(no sender can tell)"});
   for (std::uint64_t i = 0; i < cases; ++i) {
     std::mt19937_64 rng(seed * 1'000'003 + i);
     VirtualClock clock;
@@ -205,28 +180,18 @@ TEST(XmodemFuzz, NoHostileReceiverMakesTheSenderLieOrOverrunItsBudgets) {
 
     const ResultCode code = link.SendPackage(data.data(), static_cast<std::int32_t>(data.size()));
 
-    const bool success = code == QV5SUCCESS;
-    const bool falseSuccess = success && (receiver.held != Padded(data) || !receiver.eotAccepted);
+    const bool falseSuccess = code == QV5SUCCESS && (receiver.held != Padded(data) || !receiver.eotAccepted);
     const bool budgets = receiver.mostBlockSends > 50 || receiver.eots > 40 || receiver.wrongBlocks > 0;
     const bool lost = !port.gone && receiver.delivered != port.writes.size();
-    // A case counts for every kind of fault its receiver shows.
-    std::vector<std::string> kinds = {"all cases", receiver.faults.none() ? "none" : "with faults:"};
+    std::vector<int> kinds = {kAll, receiver.faults.none() ? kNone : kWithFaults};
     for (int f = 0; f < kFaultKinds; ++f) {
-      if (receiver.faults[f]) {
-        kinds.push_back(std::string("  ") + kFaultNames[f]);
-      }
+      if (receiver.faults[f]) kinds.push_back(3 + f);
     }
-    if (receiver.beyondAnySender) {
-      kinds = {"all cases", "(no sender can tell)"};
-    }
-    for (const std::string& kind : kinds) {
-      Tally& t = tally(kind);
-      ++t.cases;
-      t.falseSuccesses += falseSuccess;
-      t.eotNotAccepted += falseSuccess && !receiver.eotAccepted;
-      t.sequenceErrors += receiver.sequenceError;
-      t.budgets += budgets;
-      t.lost += lost;
+    if (receiver.beyondAnySender) kinds = {kAll, kBeyondAnySender};
+    const bool counts[6] = {true, falseSuccess, falseSuccess && !receiver.eotAccepted, receiver.sequenceError,
+                            budgets, lost};
+    for (const int kind : kinds) {
+      for (int c = 0; c < 6; ++c) rows[kind].counts[c] += counts[c];
     }
     if (!receiver.beyondAnySender) {
       EXPECT_FALSE(falseSuccess) << "case " << i << ": a success, yet the receiver holds " << receiver.held.size()
@@ -239,9 +204,9 @@ TEST(XmodemFuzz, NoHostileReceiverMakesTheSenderLieOrOverrunItsBudgets) {
   }
   std::printf("%-30s %6s %8s %8s %8s %8s %8s\n", "receiver's faults", "cases", "false ok", "no EOT",
               "seq.err", "budgets", "lost");
-  for (const auto& [kind, t] : tallies) {
-    std::printf("%-30s %6d %8d %8d %8d %8d %8d\n", kind.c_str(), t.cases, t.falseSuccesses, t.eotNotAccepted,
-                t.sequenceErrors, t.budgets, t.lost);
+  for (const Row& row : rows) {
+    std::printf("%-30s %6d %8d %8d %8d %8d %8d\n", row.kind.c_str(), row.counts[0], row.counts[1], row.counts[2],
+                row.counts[3], row.counts[4], row.counts[5]);
   }
 }
 

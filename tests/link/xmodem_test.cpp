@@ -7,8 +7,6 @@
 namespace pantoline::testing {
 namespace {
 
-constexpr std::uint8_t kAck = 6, kNak = 21, kCan = 24, kEot = 4;
-
 // The blocks that carry `data`, built from the wire format: SOH, number
 // (wrapping after 255), its complement, 128 bytes, then the CRC high byte
 // first or the 8-bit sum.
@@ -21,9 +19,7 @@ std::vector<Bytes> Blocks(const Bytes& data, bool crc) {
     block.insert(block.end(), area, area + 128);
     const unsigned check = crc ? Crc16(&*area, 128) : std::accumulate(area, area + 128, 0u) << 8;
     block.push_back(static_cast<std::uint8_t>(check >> 8));
-    if (crc) {
-      block.push_back(static_cast<std::uint8_t>(check));
-    }
+    if (crc) block.push_back(static_cast<std::uint8_t>(check));
     blocks.push_back(block);
   }
   return blocks;
@@ -53,11 +49,7 @@ struct Behaviour {
 };
 
 const Bytes kNoise = {'x', kCan, 0x80, 0}, kCancel = {kCan, kCan, kCan};
-Bytes Noisy(std::uint8_t answer) {
-  Bytes bytes = kNoise;
-  bytes.push_back(answer);
-  return bytes;
-}
+Bytes Noisy(std::uint8_t answer) { return {'x', kCan, 0x80, 0, answer}; }  // kNoise, then it
 const Reply kAcked(Bytes{kAck}), kVanish({}, 0, true);
 
 const Behaviour kBehaviours[] = {
@@ -120,17 +112,25 @@ const Behaviour kBehaviours[] = {
 };
 
 class Receivers : public LinkTest, public ::testing::WithParamInterface<Behaviour> {
- protected:
+ public:
   // The port's driver holds each write until time passes: what the sender
   // writes last must drain before its purges, or the receiver never gets it.
   Receivers() {
     receiver.Attach(port);
     port.holdsWrites = true;
+    link->SetStop(&stop);
+    link->SetProgressCallback(this, [](void* context, std::int32_t bytes, std::int32_t serial) {
+      auto* test = static_cast<Receivers*>(context);
+      test->reports.push_back(bytes);
+      if (bytes == 128 * test->GetParam().stopAfter) test->stop.Request();
+      EXPECT_EQ(serial, 1);
+    });
   }
 
   ScriptedPort& port = OpenPort("P");
   ScriptedReceiver receiver;
   std::vector<std::int32_t> reports;
+  RunStop stop;
 };
 
 TEST_P(Receivers, MeetTheirOutcome) {
@@ -138,21 +138,6 @@ TEST_P(Receivers, MeetTheirOutcome) {
   receiver.script.assign(b.script.begin(), b.script.end());
   port.Send(b.request);
   port.gone = b.goneAtStart;
-  RunStop stop;
-  link->SetStop(&stop);
-  struct Watch {
-    std::vector<std::int32_t>* reports;
-    RunStop* stop;
-    int stopAfter;
-  } watch{&reports, &stop, b.stopAfter};
-  link->SetProgressCallback(&watch, [](void* context, std::int32_t bytes, std::int32_t serial) {
-    auto* w = static_cast<Watch*>(context);
-    w->reports->push_back(bytes);
-    if (bytes == 128 * w->stopAfter) {
-      w->stop->Request();
-    }
-    EXPECT_EQ(serial, 1);
-  });
   const Bytes data = Package(static_cast<std::size_t>(b.length));
   const std::int64_t start = clock.now;
   EXPECT_EQ(link->SendPackage(data.data(), b.length), b.code);

@@ -70,9 +70,7 @@ TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
     fs::remove_all(kPackageFileName);
     fs::remove_all("ResetSystemLog.doc");
     const char* odd = inPackage ? kPackageFileName : "ResetSystemLog.doc";
-    if (!inPackage || kind == kHeld) {
-      PutPackage(Package(100));
-    }
+    if (!inPackage || kind == kHeld) PutPackage(Package(100));
     int other = -1;  // the FIFO's reader, or the package's holder
     if (kind == kFifo || kind == kFifoWithReader) {
       mkfifo(odd, 0600);
@@ -98,9 +96,11 @@ TEST_F(ResetRun, NothingButARegularFileIsAPackageAndNoFifoTakesTheLog) {
   alarm(0);
 }
 
-// Started with its standard input closed, as some launchers leave it, the
-// program opens its log on descriptor 0: a file like any other.
-TEST_F(ResetRun, AFileOnDescriptorZeroIsAFileLikeAnyOther) {
+// Each entry is on the disk as soon as it is written: a run cut short (a
+// kill, a power cut of the program) leaves the entries so far. Started with
+// its standard input closed, as some launchers leave it, the program opens
+// its log on descriptor 0: a file like any other.
+TEST_F(ResetRun, EntriesReachTheDiskAsTheyAreWrittenEvenOnDescriptorZero) {
   PutPackage(Package(300));
   UnitOnCom3();
   const int input = dup(0);
@@ -109,14 +109,6 @@ TEST_F(ResetRun, AFileOnDescriptorZeroIsAFileLikeAnyOther) {
   dup2(input, 0);
   close(input);
   EXPECT_TRUE(Log().ends_with("Completed in 0 minutes \n" + kClosing)) << Log();
-}
-
-// Each entry is on the disk as soon as it is written: a run cut short (a
-// kill, a power cut of the program) leaves the entries so far.
-TEST_F(ResetRun, EntriesReachTheDiskAsTheyAreWritten) {
-  PutPackage(Package(300));
-  UnitOnCom3();
-  Run();
   ASSERT_EQ(display.events.at(4), "status ...Loading Initialized, Please wait...");
   EXPECT_EQ(display.logs.at(1), kOpening + "System Download was found \n ");  // at "Found"
   EXPECT_EQ(display.logs.at(2), Log().substr(0, Log().find("App Load")));   // at "Loading"

@@ -95,12 +95,8 @@ TEST_P(Courses, ShowLogAndPauseAsTheUserExpects) {
   const Course& c = GetParam();
   WriteFile("ResetSystemLog.doc", std::string(5000, 'x'));  // an earlier run's
   const Bytes package = Package(static_cast<std::size_t>(std::max<std::int64_t>(c.packageBytes, 0)));
-  if (c.packageBytes >= 0) {
-    PutPackage(package);
-  }
-  if (c.requestAfterMs >= 0) {
-    UnitOnCom3(c.requestAfterMs);
-  }
+  if (c.packageBytes >= 0) PutPackage(package);
+  if (c.requestAfterMs >= 0) UnitOnCom3(c.requestAfterMs);
   ports.accessAdvice = kAdvice;  // shown only when no unit answers
   display.stopAt = c.stopAt;
   const ResetOutcome outcome = Run({.port = c.port, .stop = &display.stop});
@@ -139,9 +135,7 @@ TEST_F(ResetRun, TheLogNeverTakesThePackageAndALogNotMadeSaysWhy) {
     PutPackage(package);
     linked ? fs::create_hard_link(kPackageFileName, "ResetSystemLog.doc")
            : (void)fs::create_directory("ResetSystemLog.doc");
-    if (linked) {
-      UnitOnCom3();
-    }
+    if (linked) UnitOnCom3();
     Run();
     EXPECT_EQ(ReadFile(kPackageFileName), std::string(package.begin(), package.end()));
     if (linked) {

@@ -28,9 +28,7 @@ struct RecordingDisplay final : ResetDisplay {
     std::FILE* package = file_platform::OpenExclusiveForReading(kPackageFileName);
     const bool held = package == nullptr && std::filesystem::is_regular_file(kPackageFileName);
     events.push_back(std::string("message ") + text + (held ? " (the package still held)" : ""));
-    if (package != nullptr) {
-      std::fclose(package);
-    }
+    if (package != nullptr) std::fclose(package);
   }
   ProgressCallback ProgressReceiver() override {
     return [](void* context, std::int32_t bytes, std::int32_t) {

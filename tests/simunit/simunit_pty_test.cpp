@@ -89,9 +89,7 @@ TEST(NothingLost, TheFolderOrAnotherProgramCostsNoFileAndNoPortStaysChanged) {
     WorkingDir cwd(dir.path());
     const Bytes package = Package(3000);
     WriteFile(kPackageFileName, std::string(package.begin(), package.end()));
-    if (kind == kLogLinkedToPackage) {
-      std::filesystem::create_symlink(kPackageFileName, "ResetSystemLog.doc");
-    }
+    if (kind == kLogLinkedToPackage) std::filesystem::create_symlink(kPackageFileName, "ResetSystemLog.doc");
     termios own{};
     cfmakeraw(&own);
     own.c_cflag = (own.c_cflag & ~CSIZE) | CS7 | PARENB;

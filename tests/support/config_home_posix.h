@@ -21,9 +21,7 @@ class ConfigHome : public TempDir {
     if (const char* saved = getenv("XDG_CONFIG_HOME")) saved_ = saved;
     setenv("XDG_CONFIG_HOME", path().c_str(), 1);
     std::filesystem::create_directories(PinPath(1).parent_path());
-    for (int number = 1; number <= 32; ++number) {
-      std::filesystem::create_symlink(path() / "no-device", PinPath(number));
-    }
+    for (int number = 1; number <= 32; ++number) std::filesystem::create_symlink(path() / "no-device", PinPath(number));
   }
   ~ConfigHome() { saved_ ? setenv("XDG_CONFIG_HOME", saved_->c_str(), 1) : unsetenv("XDG_CONFIG_HOME"); }
 

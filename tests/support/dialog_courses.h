@@ -152,7 +152,6 @@ inline const ResetCourse kResetCourses[] = {
     {"no package", false, true, {Closing::kEscape},
      {kBox + "The ResetPack file could not be found!!", "The ResetPack file not found. Please EXIT the program."},
      kMissingLog},
-    // The last name tried, Com32, does not exist: its open failed.
     {"the unit never answers", true, false, {Closing::kTitleBarClose, Closing::kMenuClose},
      {"...Attempting to locate the Lodestria...", "...Lodestria NOT Found...",
       " Lodestria not found. Check your connections and try again."},

@@ -42,9 +42,7 @@ struct ScriptedPort {
   // before what it sent earlier) and the others right behind it.
   void Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs = 0) {
     const std::int64_t at = std::max(clock.now + delayMs, incoming.empty() ? 0 : incoming.back().first);
-    for (std::uint8_t byte : bytes) {
-      incoming.emplace_back(at, byte);
-    }
+    for (std::uint8_t byte : bytes) incoming.emplace_back(at, byte);
   }
 
   const std::string name;
@@ -113,9 +111,7 @@ class ScriptedPorts final : public SerialPorts {
     std::int64_t end = port.gone ? start : total;
     while (got < count && !port.gone && !port.incoming.empty()) {
       const std::int64_t arrival = std::max(port.incoming.front().first, start);
-      if (arrival > end) {
-        break;
-      }
+      if (arrival > end) break;
       buffer[got++] = port.incoming.front().second;
       port.incoming.pop_front();
       // The read ends with the last byte asked for, or a quiet interval.
@@ -128,9 +124,7 @@ class ScriptedPorts final : public SerialPorts {
   ResultCode Write(PortHandle handle, const std::uint8_t* buffer, std::uint32_t count) override {
     ScriptedPort& port = At(handle);
     log.push_back("write " + port.name + " " + std::to_string(count));
-    if (port.gone) {
-      return QV5COMMANDNOTSENT;
-    }
+    if (port.gone) return QV5COMMANDNOTSENT;
     port.writes.emplace_back(buffer, buffer + count);
     if (port.holdsWrites) {
       port.unsent.push_back(port.writes.back());
@@ -141,18 +135,14 @@ class ScriptedPorts final : public SerialPorts {
   }
 
   std::uint32_t Waiting(PortHandle handle) override {
-    if (handle == kNoPort) {
-      return 0;
-    }
+    if (handle == kNoPort) return 0;
     const ScriptedPort& port = At(handle);
     const auto arrived = std::ranges::count_if(port.incoming, [&](const auto& in) { return in.first <= clock_.now; });
     return port.gone ? 0 : static_cast<std::uint32_t>(arrived);
   }
 
   void Drain(PortHandle handle) override {
-    if (handle == kNoPort) {
-      return;
-    }
+    if (handle == kNoPort) return;
     ScriptedPort& port = At(handle);
     log.push_back("drain " + port.name);
     Carry(port);
@@ -164,9 +154,7 @@ class ScriptedPorts final : public SerialPorts {
     while ((flags & kPurgeRxClear) && !port.incoming.empty() && port.incoming.front().first <= clock_.now) {
       port.incoming.pop_front();  // what has arrived, not what is on its way
     }
-    if (flags & kPurgeTxClear) {
-      port.unsent.clear();
-    }
+    if (flags & kPurgeTxClear) port.unsent.clear();
   }
 
   bool Gone(PortHandle handle) override { return handle != kNoPort && At(handle).gone; }
@@ -199,9 +187,7 @@ class ScriptedPorts final : public SerialPorts {
   }
   // The line carries what the driver holds.
   static void Carry(ScriptedPort& port) {
-    for (; !port.unsent.empty() && !port.gone; port.unsent.pop_front()) {
-      Deliver(port, port.unsent.front());
-    }
+    for (; !port.unsent.empty() && !port.gone; port.unsent.pop_front()) Deliver(port, port.unsent.front());
   }
 
   VirtualClock& clock_;

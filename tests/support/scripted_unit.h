@@ -8,6 +8,9 @@
 
 namespace pantoline::testing {
 
+// XModem's control bytes.
+constexpr std::uint8_t kEot = 4, kAck = 6, kNak = 21, kCan = 24;
+
 // Command lines as the link sends them: text, LF, CR.
 inline Bytes Line(std::string_view text) {
   Bytes line = B(text);
@@ -36,9 +39,7 @@ inline Bytes Padded(Bytes data) {
 // acknowledged: 0, 128 bytes more for each, then -1 for the end.
 inline std::vector<std::int32_t> Progress(int blocks) {
   std::vector<std::int32_t> reports;
-  for (int k = 0; k <= blocks; ++k) {
-    reports.push_back(128 * k);
-  }
+  for (int k = 0; k <= blocks; ++k) reports.push_back(128 * k);
   reports.push_back(-1);
   return reports;
 }
@@ -63,7 +64,7 @@ struct ScriptedReceiver {
   void Attach(ScriptedPort& port) {
     port.peer = [this](ScriptedPort& p, std::span<const std::uint8_t> bytes) {
       const bool isBlock = bytes.size() > 1;
-      Reply reply(isBlock || bytes[0] == 4 ? Bytes{6} : Bytes{});
+      Reply reply(isBlock || bytes[0] == kEot ? Bytes{kAck} : Bytes{});
       if (!script.empty()) {
         reply = script.front();
         script.pop_front();
@@ -76,9 +77,8 @@ struct ScriptedReceiver {
         singles.push_back(bytes[0]);
       } else {
         blocks.emplace_back(bytes.begin(), bytes.end());
-        if (bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1) && std::ranges::count(reply.bytes, 6) > 0) {
-          received.insert(received.end(), bytes.begin() + 3, bytes.begin() + 131);
-        }
+        const bool next = bytes[1] == static_cast<std::uint8_t>(received.size() / 128 + 1);
+        if (next && std::ranges::count(reply.bytes, kAck) > 0) received.insert(received.end(), &bytes[3], &bytes[131]);
       }
       p.Send(reply.bytes, reply.delayMs);
     };
