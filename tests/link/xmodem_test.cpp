@@ -15,11 +15,14 @@ std::vector<Bytes> Blocks(const Bytes& data, bool crc) {
   const Bytes padded = Padded(data);
   for (auto area = padded.begin(); area != padded.end(); area += 128) {
     const auto n = static_cast<std::uint8_t>(blocks.size() + 1);
-    Bytes block = {1, n, static_cast<std::uint8_t>(255 - n)};
-    block.insert(block.end(), area, area + 128);
+    Bytes block(crc ? 133 : 132);
+    block[0] = 1;
+    block[1] = n;
+    block[2] = static_cast<std::uint8_t>(255 - n);
+    std::copy(area, area + 128, block.begin() + 3);
     const unsigned check = crc ? Crc16(&*area, 128) : std::accumulate(area, area + 128, 0u) << 8;
-    block.push_back(static_cast<std::uint8_t>(check >> 8));
-    if (crc) block.push_back(static_cast<std::uint8_t>(check));
+    block[131] = static_cast<std::uint8_t>(check >> 8);
+    if (crc) block[132] = static_cast<std::uint8_t>(check);
     blocks.push_back(block);
   }
   return blocks;
