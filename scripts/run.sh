@@ -27,7 +27,7 @@ if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
 fi
 
 # --- What is missing -------------------------------------------------------
-packages=(cmake g++ make pkg-config libgtk-3-dev)
+packages=(cmake g++ make pkg-config libgtk-3-dev nlohmann-json3-dev)
 $headless && packages+=(xvfb xdotool imagemagick)
 "$root/scripts/setup.sh" "${packages[@]}"
 

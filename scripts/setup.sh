@@ -9,6 +9,7 @@ packages=("$@")
   cmake g++ make pkg-config                 # the Linux build
   libgtest-dev libgmock-dev googletest      # tests; the sources also build with MinGW
   libgtk-3-dev                              # the Linux desktop program
+  nlohmann-json3-dev                        # pantoline-cli's JSON (header-only)
   g++-mingw-w64-x86-64                      # the Windows program
   wine wine64                               # runs the Windows program and its tests
   socat                                     # joins two pseudo-terminals into a line
