@@ -96,6 +96,9 @@ void Dialog::ReleaseSession() {
   if (!hold.held) {
     return;
   }
+  // The session is held for exactly the length of a run: scripts that
+  // drive the window wait for this line to know the run is over.
+  gtk::Trace("finished %d", templateId_);
   if (hold.cookie != 0) {
     gtk_application_uninhibit(hold.application, hold.cookie);
     hold.cookie = 0;
