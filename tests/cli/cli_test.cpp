@@ -117,11 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Courses, ::testing::ValuesIn(kCourses),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The same log on another port.
-std::string On(std::string log, int port) {
-  const std::string com1 = "\\\\.\\Com1";
-  log.replace(log.find(com1), com1.size(), "\\\\.\\Com" + std::to_string(port));
-  return log;
-}
+std::string On(std::string log, int port) { return log.replace(log.find("\\\\.\\Com1") + 7, 1, std::to_string(port)); }
 
 // Three units at once, the second cancelling: each has its own exact log.
 TEST_F(All, UpdatesEveryUnitAtOnceAndReportsTheOneThatFailed) {
@@ -175,12 +171,10 @@ TEST_P(Terminal, RedrawsOneProgressLinePerUnitInPlace) {
   std::string raw = ReadFile("out.txt");
   for (auto at = raw.find("\r\n"); at != raw.npos; at = raw.find("\r\n", at)) raw.erase(at, 1);
   std::vector<std::string> screen;
-  int redraws = 0;
-  int most = 0;
+  int redraws = 0, most = 0;
   std::istringstream in(raw);
   for (std::string line; std::getline(in, line);) {
-    int up = 0;
-    int erased = 0;
+    int up = 0, erased = 0;
     while (std::sscanf(line.c_str(), "\r\x1b[%dA\x1b[J%n", &up, &erased) == 1 && erased > 0) {
       ASSERT_LE(up, static_cast<int>(screen.size()));
       screen.resize(screen.size() - up);

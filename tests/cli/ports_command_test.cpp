@@ -29,71 +29,59 @@ namespace fs = std::filesystem;
 class FakeMachine {
  public:
   FakeMachine() {
-    fs::create_directories(Dev(""));
+    const std::string usb = "sys/devices/usb1/", tty = "sys/class/tty/";
     for (const char* name : {"ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "ttyS3"}) {
-      testing::WriteFile(Dev(name), "");
-      fs::permissions(Dev(name), fs::perms::owner_read | fs::perms::owner_write |
-                                     fs::perms::group_read | fs::perms::group_write |
-                                     fs::perms::others_read | fs::perms::others_write);
+      Write(std::string("dev/") + name, "");
+      fs::permissions(Dev(name), fs::perms(0666));
     }
     fs::permissions(Dev("ttyACM0"), fs::perms::none);
-    Link(Dev("serial/by-id/usb-FTDI-if00-port0"), Dev("ttyUSB0"));
-
-    const fs::path usb = Sys("devices/usb1");
-    Attributes(usb, {{"idVendor", "1d6b"}, {"idProduct", "0002"}, {"product", "root hub"}});
-    Attributes(usb / "1-1", {{"idVendor", "0403"}, {"idProduct", "6001"},
-                             {"product", "FT232R USB UART"}, {"serial", "A50285BI"}});
-    Tty("ttyUSB0", usb / "1-1/1-1:1.0/ttyUSB0", "usb-serial/drivers/ftdi_sio");
-    Driver(usb / "1-1/1-1:1.0", "usb/drivers/ftdi_sio");
-    // A product name that is not UTF-8, as a cheap device may report it.
-    Attributes(usb / "1-2", {{"idVendor", "2341"}, {"idProduct", "0043"}, {"product", "Uno \xb5"}});
-    Tty("ttyACM0", usb / "1-2/1-2:1.0", "usb/drivers/cdc_acm");
-    for (const char* n : {"0", "1", "2", "3"}) {
-      const fs::path uart = Sys("devices/pnp0/00:0") / n;
-      Driver(uart, "pnp/drivers/serial");
-      Driver(uart / "ctrl", "serial-base/drivers/ctrl");
-      Tty(std::string("ttyS") + n, uart / "ctrl/port", "serial-base/drivers/port");
-      testing::WriteFile(Sys("class/tty/ttyS" + std::string(n) + "/type"), n[0] == '2' ? "0\n" : "4\n");
+    // The root hub is a USB device too: the nearest one names the adapter.
+    const std::pair<std::string, std::string> files[] = {
+        {usb + "idVendor", "1d6b"}, {usb + "idProduct", "0002"}, {usb + "product", "root hub"},
+        {usb + "1-1/idVendor", "0403"}, {usb + "1-1/idProduct", "6001"},
+        {usb + "1-1/product", "FT232R USB UART"}, {usb + "1-1/serial", "A50285BI"},
+        // A product name that is not UTF-8, as a cheap device may report it.
+        {usb + "1-2/idVendor", "2341"}, {usb + "1-2/idProduct", "0043"}, {usb + "1-2/product", "Uno \xb5"},
+        {tty + "console/active", "tty0 ttyS0 ttyS3"}};
+    for (const auto& [file, text] : files) Write(file, text + "\n");
+    auto device = [&](const std::string& dir, const std::string& driver, const std::string& name = "") {
+      fs::create_directories(At("sys/bus/" + driver));
+      fs::create_directories(At(dir));
+      Link(dir + "/driver", At("sys/bus/" + driver));
+      if (!name.empty()) Link(tty + name + "/device", At(dir));
+    };
+    device(usb + "1-1/1-1:1.0", "usb/drivers/ftdi_sio");
+    device(usb + "1-1/1-1:1.0/ttyUSB0", "usb-serial/drivers/ftdi_sio", "ttyUSB0");
+    device(usb + "1-2/1-2:1.0", "usb/drivers/cdc_acm", "ttyACM0");
+    for (const std::string n : {"0", "1", "2", "3"}) {
+      const std::string uart = "sys/devices/pnp0/00:0/" + n;
+      device(uart, "pnp/drivers/serial");
+      device(uart + "/ctrl", "serial-base/drivers/ctrl");
+      device(uart + "/ctrl/port", "serial-base/drivers/port", "ttyS" + n);
+      Write(tty + "ttyS" + n + "/type", n == "2" ? "0\n" : "4\n");
     }
-    fs::create_directories(Sys("class/tty/console"));
-    testing::WriteFile(Sys("class/tty/console/active"), "tty0 ttyS0 ttyS3\n");
-
+    Link(Dev("serial/by-id/usb-FTDI-if00-port0"), Dev("ttyUSB0"));
     Link(Pin(3), Dev("ttyS1"));
-    Link(Pin(7), root_.path() / "unplugged");
+    Link(Pin(7), At("unplugged"));
     Link(Pin(8), Dev("ttyS3"));
     Link(Pin(31), Dev("serial/by-id/usb-FTDI-if00-port0"));
     // Only the user "nobody" must get through the folders.
     fs::permissions(root_.path(), fs::perms::others_exec, fs::perm_options::add);
   }
 
-  PortLookup lookup() const {
-    return {(root_.path() / "config").string(), (root_.path() / "dev").string(),
-            Sys("class/tty").string()};
-  }
-  fs::path Dev(const std::string& name) const { return root_.path() / "dev" / name; }
-  fs::path Pin(int number) const {
-    return root_.path() / "config/pantoline/ports" / ("com" + std::to_string(number));
-  }
-  const fs::path& root() const { return root_.path(); }
+  PortLookup lookup() const { return {At("config").string(), At("dev").string(), At("sys/class/tty").string()}; }
+  fs::path At(const fs::path& path) const { return root_.path() / path; }
+  fs::path Dev(const std::string& name) const { return At("dev/" + name); }
+  fs::path Pin(int number) const { return At("config/pantoline/ports/com" + std::to_string(number)); }
 
  private:
-  fs::path Sys(const std::string& path) const { return root_.path() / "sys" / path; }
-  static void Link(const fs::path& link, const fs::path& target) {
-    fs::create_directories(link.parent_path());
-    fs::create_symlink(target, link);
+  void Write(const fs::path& file, const std::string& text) const {
+    fs::create_directories(At(file).parent_path());
+    testing::WriteFile(At(file), text);
   }
-  static void Attributes(const fs::path& dir, std::vector<std::pair<std::string, std::string>> values) {
-    fs::create_directories(dir);
-    for (const auto& [name, value] : values) testing::WriteFile(dir / name, value + "\n");
-  }
-  void Driver(const fs::path& device, const std::string& driver) const {
-    fs::create_directories(device);
-    fs::create_directories(Sys("bus") / driver);
-    Link(device / "driver", Sys("bus") / driver);
-  }
-  void Tty(const std::string& name, const fs::path& device, const std::string& driver) const {
-    Driver(device, driver);
-    Link(Sys("class/tty") / name / "device", device);
+  void Link(const fs::path& link, const fs::path& target) const {
+    fs::create_directories(At(link).parent_path());
+    fs::create_symlink(target, At(link));
   }
 
   testing::TempDir root_;
@@ -135,18 +123,13 @@ TEST(PortsCommand, ListsThePortsInSearchOrderWithWhatSysfsAndThePermissionsSay) 
        {"usb", {{"vendor", "2341"}, {"product", "0043"}, {"name", "Uno \xef\xbf\xbd"}, {"serial", ""}}},
        {"driver", "cdc_acm"}, {"access", false}, {"advice", NoPermissionAdvice(acm0)}},
       pin(3, machine.Dev("ttyS1"), {{"driver", "serial"}, {"access", true}}),
-      pin(7, machine.root() / "unplugged", {{"present", false}, {"access", false}}),
+      pin(7, machine.At("unplugged"), {{"present", false}, {"access", false}}),
       pin(8, machine.Dev("ttyS3"), {{"driver", "serial"}, {"access", true}}),
       pin(31, usb0, {{"usb", ftdi}, {"driver", "ftdi_sio"}, {"access", true}}),
       {{"port", nullptr}, {"device", machine.Dev("ttyS0").string()}, {"present", true}, {"driver", "serial"},
        {"access", true}, {"left_out", "the kernel's console"}},
   };
-  const Json listed = Json::parse(Captured(out));
-  ASSERT_EQ(listed.size(), 1u);
-  ASSERT_EQ(listed.at("ports").size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(listed["ports"][i], expected[i]) << i;
-  }
+  EXPECT_EQ(Json::parse(Captured(out)), Json({{"ports", expected}}));
 }
 
 // One line per port, its description in one column, what it is in words.

@@ -16,14 +16,12 @@
 namespace pantoline {
 namespace {
 
-constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
 // What serial drivers enter: a device name for COM3 and for COM45.
 class DriverEntries {
  public:
   DriverEntries() {
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
-                    &key_, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
+                    KEY_SET_VALUE, nullptr, &key_, nullptr);
     for (const auto& [name, port] : kEntries) {
       RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(port), std::strlen(port) + 1);
     }
@@ -32,10 +30,10 @@ class DriverEntries {
     for (const auto& entry : kEntries) RegDeleteValueA(key_, entry.first);
     RegCloseKey(key_);
   }
-  static constexpr std::pair<const char*, const char*> kEntries[] = {{"\\Device\\Serial2", "COM3"},
-                                                                     {"\\Device\\VCP0", "COM45"}};
 
  private:
+  static constexpr std::pair<const char*, const char*> kEntries[] = {{"\\Device\\Serial2", "COM3"},
+                                                                     {"\\Device\\VCP0", "COM45"}};
   HKEY key_ = nullptr;
 };
 

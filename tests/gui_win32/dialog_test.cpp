@@ -49,9 +49,7 @@ int RunOnHost(const std::string& command) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return -1;
-  }
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   for (int i = 0; i < 1200 && GetFileAttributesA("host.rc") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
@@ -134,8 +132,7 @@ TEST(Win32Dialog, AnswersItsWindowMessagesAllThroughARun) {
       << ReadFile("unit.err");
   ui::ResetDialog dialog;
   Seen seen;
-  std::atomic<bool> probing{true};
-  std::atomic<bool> unitGone{false};
+  std::atomic<bool> probing{true}, unitGone{false};
   int probes = 0, hung = 0;
   DWORD worstMs = 0;
   std::thread prober;
@@ -157,8 +154,7 @@ TEST(Win32Dialog, AnswersItsWindowMessagesAllThroughARun) {
              worstMs = std::max(worstMs, answered ? GetTickCount() - sent : DWORD{3000});
              hung += IsHungAppWindow(window) ? 1 : 0;
              ++probes;
-             const DWORD now = GetTickCount();
-             if (static_cast<LONG>(next + 100 - now) > 0) Sleep(next + 100 - now);
+             if (const LONG rest = static_cast<LONG>(next + 100 - GetTickCount()); rest > 0) Sleep(rest);
            }
          });
          Click(dialog, IDOK);
