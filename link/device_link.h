@@ -32,7 +32,7 @@ using ProgressCallback = void (*)(void* context, std::int32_t bytes, std::int32_
 inline constexpr int kCandidatePortCount = 32;
 inline constexpr int kPortNameSlot = 15;
 // The most names a search tries: the candidates and COM33 to COM256.
-inline constexpr int kMaxSearchedPorts = kCandidatePortCount + 224;
+inline constexpr int kMaxSearchedPorts = kCandidatePortCount + kMaxExtraPorts;
 extern const char kCandidatePorts[kCandidatePortCount][kPortNameSlot];
 
 class DeviceLink {

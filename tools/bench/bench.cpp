@@ -70,6 +70,7 @@ namespace {
 
 using pantoline::DeviceLink;
 using pantoline::ResultCode;
+using pantoline::bench::NowNs;
 namespace simunit = pantoline::simunit;
 
 constexpr double kLineBytesPerSecond = 11'520;  // 115200 baud, 10 bits a byte
@@ -78,12 +79,6 @@ constexpr double kCpuGoalPercent = 2.0;
 // What the desktop dialog may add to the link's own transfer time under
 // Wine: it takes the progress without making the transfer wait.
 constexpr double kDialogGoalPercent = 0.5;
-
-std::int64_t NowNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 std::int64_t ThreadCpuNs() {
   rusage usage{};

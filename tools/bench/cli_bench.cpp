@@ -36,18 +36,14 @@
 
 namespace {
 
+using pantoline::bench::NowSeconds;
+
 namespace fs = std::filesystem;
 namespace simunit = pantoline::simunit;
 
 constexpr double kWallGoal = 1.05;       // --all against one unit alone
 constexpr double kCpuGoalPercent = 1.0;  // per unit, of the run's wall time
 constexpr int kSearchedPorts = 32;
-
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 struct Run {
   int status = -1;  // the program's exit status; -1 when it did not exit
@@ -94,7 +90,7 @@ Run RunCli(const std::string& cli, const std::vector<const char*>& arguments, in
   size.ws_row = 24;
   size.ws_col = 80;
   int terminal = -1;
-  const double start = Now();
+  const double start = NowSeconds();
   const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
   if (child < 0) {
     std::perror("pantoline-cli-bench: forkpty");
@@ -118,7 +114,7 @@ Run RunCli(const std::string& cli, const std::vector<const char*>& arguments, in
   int status = 0;
   rusage usage{};
   wait4(child, &status, 0, &usage);
-  run.wall = Now() - start;
+  run.wall = NowSeconds() - start;
   close(terminal);
   auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
   run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);

@@ -32,14 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using pantoline::ui::ResetDialog;
+using pantoline::bench::NowSeconds;
 
 constexpr double kLineBytesPerSecond = 11'520;  // 115200 baud, 10 bits a byte
-
-double Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 double ThreadCpu() {
   rusage usage{};
@@ -66,12 +61,12 @@ void OnStatus(GtkEditable* entry, gpointer data) {
   auto& m = *static_cast<Measure*>(data);
   const std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
   if (text == "0 bytes Sent" && m.start == 0) {
-    m.start = Now();
+    m.start = NowSeconds();
     m.startCpu = ThreadCpu();
     m.startLine = LineBytes(*m.unit);
     m.startFrames = m.frames;
   } else if (text == "-1 bytes Sent") {
-    m.end = Now();
+    m.end = NowSeconds();
     m.endCpu = ThreadCpu();
     m.endLine = LineBytes(*m.unit);
     m.endFrames = m.frames;

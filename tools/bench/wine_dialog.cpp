@@ -24,14 +24,7 @@
 namespace {
 
 using pantoline::ui::ResetDialog;
-
-std::int64_t NowNs() {
-  LARGE_INTEGER now{}, frequency{};
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return now.QuadPart / frequency.QuadPart * 1'000'000'000 +
-         now.QuadPart % frequency.QuadPart * 1'000'000'000 / frequency.QuadPart;
-}
+using pantoline::bench::NowNs;
 
 struct Measure {
   ResetDialog* dialog = nullptr;

@@ -6,8 +6,6 @@
 // F and L being FindDevice's and LoadPackage's results, S the time from
 // the transfer's start report (progress 0) to its end report (-1), M the
 // median time in ms between two progress reports.
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,26 +15,19 @@
 namespace {
 
 struct Span {
-  LARGE_INTEGER start{}, end{};
+  std::int64_t startNs = 0, endNs = 0;
   pantoline::bench::BlockTimes blocks;
 };
 
-std::int64_t NowNs() {
-  LARGE_INTEGER now{}, frequency{};
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return now.QuadPart / frequency.QuadPart * 1'000'000'000 +
-         now.QuadPart % frequency.QuadPart * 1'000'000'000 / frequency.QuadPart;
-}
-
 void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   auto* span = static_cast<Span*>(context);
+  const std::int64_t now = pantoline::bench::NowNs();
   if (bytes == 0) {
-    QueryPerformanceCounter(&span->start);
+    span->startNs = now;
   } else if (bytes == -1) {
-    QueryPerformanceCounter(&span->end);
+    span->endNs = now;
   }
-  span->blocks.Record(NowNs());
+  span->blocks.Record(now);
 }
 
 }  // namespace
@@ -55,10 +46,7 @@ int main(int argc, char** argv) {
     link.SetProgressCallback(&span, OnProgress);
     loaded = link.LoadPackage(package.data(), static_cast<std::int32_t>(package.size()));
   }
-  LARGE_INTEGER frequency{};
-  QueryPerformanceFrequency(&frequency);
-  const double seconds =
-      static_cast<double>(span.end.QuadPart - span.start.QuadPart) / static_cast<double>(frequency.QuadPart);
+  const double seconds = static_cast<double>(span.endNs - span.startNs) / 1e9;
   std::printf("found %d loaded %d seconds %.6f median %.4f\n", found, loaded, seconds,
               span.blocks.MedianMs());
   return found == 0 && loaded == 0 ? 0 : 1;
