@@ -35,6 +35,16 @@ ResetPackage::Status ResetPackage::Read(const char* name) {
   return Status::kLoaded;
 }
 
+const char* ResetPackage::Refusal(Status status) {
+  switch (status) {
+    case Status::kMissing: return "The ResetPack file could not be found!!";
+    case Status::kTooLarge: return "The ResetPack file is too large!!";
+    case Status::kEmpty: return "The ResetPack file is empty!!";
+    case Status::kLoaded: break;
+  }
+  return nullptr;
+}
+
 namespace {
 
 // The pause that leaves a failure's status on screen before the run goes
@@ -133,21 +143,22 @@ ResetOutcome RunReset(ResetDisplay& display, SerialPorts& ports, Clock& clock, c
     display.ShowMessage(ResetLog::kWouldOverwritePackage);
   }
   ResetOutcome outcome{ResetCourse::kPackageMissing};
-  switch (package.Read(options.packageFile)) {
+  const ResetPackage::Status status = package.Read(options.packageFile);
+  if (const char* refusal = ResetPackage::Refusal(status)) {
+    display.ShowMessage(refusal);
+  }
+  switch (status) {
     case ResetPackage::Status::kMissing:
-      display.ShowMessage("The ResetPack file could not be found!!");
       display.ShowStatus("The ResetPack file not found. Please EXIT the program.");
       log.PackageMissing();
       break;
     case ResetPackage::Status::kTooLarge:
       outcome.course = ResetCourse::kPackageTooLarge;
-      display.ShowMessage("The ResetPack file is too large!!");
       display.ShowStatus("The ResetPack file is too large. Please EXIT the program.");
       log.PackageTooLarge();
       break;
     case ResetPackage::Status::kEmpty:
       outcome.course = ResetCourse::kPackageEmpty;
-      display.ShowMessage("The ResetPack file is empty!!");
       display.ShowStatus("The ResetPack file is empty. Please EXIT the program.");
       log.PackageEmpty();
       break;

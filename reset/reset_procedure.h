@@ -32,6 +32,9 @@ class ResetPackage {
   // Reads the file `name` (a regular file only) into the buffer, which is
   // cleared first. A read that fails before the end raises FileError.
   Status Read(const char* name);
+  // The message box's text for a package that cannot be used; null for
+  // kLoaded.
+  static const char* Refusal(Status status);
 
   const std::uint8_t* data() const { return buffer_.get(); }
   std::int32_t length() const { return length_; }

@@ -178,14 +178,7 @@ int ResetAll(const ResetRequest& request, SerialPorts& ports, Clock& clock, cons
              Console& console) {
   ResetPackage package;
   int general = console.AddUnit("", 0);
-  const char* refusal = nullptr;
-  switch (package.Read(request.package.c_str())) {
-    case ResetPackage::Status::kMissing: refusal = "The ResetPack file could not be found!!"; break;
-    case ResetPackage::Status::kTooLarge: refusal = "The ResetPack file is too large!!"; break;
-    case ResetPackage::Status::kEmpty: refusal = "The ResetPack file is empty!!"; break;
-    case ResetPackage::Status::kLoaded: break;
-  }
-  if (refusal != nullptr) {
+  if (const char* refusal = ResetPackage::Refusal(package.Read(request.package.c_str()))) {
     console.Error(refusal);
     if (request.json) PrintJson({}, 0, refusal);
     return kExitPackage;
