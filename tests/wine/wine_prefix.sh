@@ -58,7 +58,9 @@ case $command/$# in
     clear_ports
     touch "$prefix/.pantoline-prefix" ;;
   run/[!0]*) prepared; exec "$@" ;;
-  stop/0) [ ! -d "$prefix" ] || "${WINESERVER:-wineserver}" -k 2>/dev/null || true ;;
+  # -k only signals the session: until it is gone, a new Wine process may
+  # still join it, with the display of the run before.
+  stop/0) [ ! -d "$prefix" ] || { "${WINESERVER:-wineserver}" -k; "${WINESERVER:-wineserver}" -w; } 2>/dev/null || true ;;
   line/[!0]*) prepared ;;
   *) usage ;;
 esac
