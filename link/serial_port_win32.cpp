@@ -304,9 +304,19 @@ class Win32SerialPorts final : public SerialPorts {
   }
 
   void Purge(PortHandle port, unsigned flags) override {
-    if (port != kNoPort) {
-      PurgeComm(ToHandle(port), flags);
+    if (port == kNoPort) {
+      return;
     }
+    // The transmit buffer is cleared only while the driver still holds
+    // bytes for it. Once its queue is empty the clear would reach past it:
+    // into a USB adapter's own buffer, and under Wine, whose clear is a
+    // flush of the terminal, into what a pseudo-terminal's far end has not
+    // read yet. Either way it would drop bytes the line has taken on.
+    COMSTAT status{};
+    if ((flags & kPurgeTxClear) && Queues(port, &status) && status.cbOutQue == 0) {
+      flags &= ~kPurgeTxClear;
+    }
+    PurgeComm(ToHandle(port), flags);
   }
 
   std::uint32_t Waiting(PortHandle port) override {
@@ -322,10 +332,9 @@ class Win32SerialPorts final : public SerialPorts {
     if (!Queues(port, &status)) {
       return;
     }
-    // FlushFileBuffers has no bound of its own on every driver, and Wine
-    // makes it a purge of the transmit side: it is only called once the
-    // driver's queue is empty, which is watched within the write time-out
-    // of what it held.
+    // The driver's queue is watched, within the write time-out of what it
+    // held. FlushFileBuffers is not called: it has no bound of its own on
+    // every driver, and Wine makes it a purge of the transmit side.
     const HANDLE handle = ToHandle(port);
     COMMTIMEOUTS t{};
     if (!GetCommTimeouts(handle, &t)) {
@@ -339,9 +348,6 @@ class Win32SerialPorts final : public SerialPorts {
       if (!Queues(port, &status)) {
         return;
       }
-    }
-    if (status.cbOutQue == 0) {
-      FlushFileBuffers(handle);
     }
   }
 
