@@ -535,7 +535,7 @@ bool Dialog::OnInitDialog() {
       gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), item);
     }
   }
-  UpdateData(false);
+  UpdateData();
   return true;
 }
 
@@ -553,9 +553,9 @@ void Dialog::OnSysCommand(unsigned command) {
 
 void Dialog::OnPaint() {}  // GTK draws the window and its controls
 
-void Dialog::UpdateData(bool saveAndValidate) {
-  if (saveAndValidate || window_ == nullptr) {
-    return;  // the program never reads its controls back
+void Dialog::UpdateData() {
+  if (window_ == nullptr) {
+    return;
   }
   DataExchange exchange(*this);
   DoDataExchange(exchange);
@@ -684,16 +684,6 @@ void DataExchange::Control(int id, ProgressBar& control) {
   Dialog::Window* w = dialog_.window_.get();
   if (control.control_ == nullptr && w != nullptr) {
     if (GtkWidget* widget = w->Control(id); widget != nullptr && GTK_IS_PROGRESS_BAR(widget)) {
-      control.control_ = widget;
-      w->bindings.push_back(&control.control_);
-    }
-  }
-}
-
-void DataExchange::Control(int id, ComboBox& control) {
-  Dialog::Window* w = dialog_.window_.get();
-  if (control.control_ == nullptr && w != nullptr) {
-    if (GtkWidget* widget = w->Control(id); widget != nullptr && GTK_IS_COMBO_BOX(widget)) {
       control.control_ = widget;
       w->bindings.push_back(&control.control_);
     }
