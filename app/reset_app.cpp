@@ -40,7 +40,6 @@ std::optional<int> ResetApp::HandleCommandLine(int argc, char** argv) {
 }
 
 bool ResetApp::InitInstance() {
-  EnableControlContainer();
   ui::ResetDialog dialog;
   SetMainWindow(&dialog);
   dialog.DoModal();  // how it ended changes nothing

@@ -35,9 +35,6 @@ class Application {
   // of the toolkit's own follows).
   virtual bool InitInstance() = 0;
 
-  // Allows dialogs to hold embedded controls; the program's hold none.
-  void EnableControlContainer() {}
-
   // The program's top-level window, owner of the dialogs it opens.
   void SetMainWindow(Dialog* dialog) { mainWindow_ = dialog; }
   Dialog* MainWindow() const { return mainWindow_; }

@@ -15,7 +15,6 @@
 #include <memory>
 #include <string>
 
-
 namespace pantoline::ui {
 
 // A colour as 0x00BBGGRR, the platform's own order.
@@ -48,16 +47,6 @@ class ProgressBar {
  public:
   void SetRange(int lower, int upper);
   void SetPos(int position);
-  void* handle() const { return control_; }
-
- private:
-  friend class DataExchange;
-  void* control_ = nullptr;
-};
-
-class ComboBox {
- public:
-  void* handle() const { return control_; }
 
  private:
   friend class DataExchange;
@@ -69,7 +58,6 @@ class DataExchange {
  public:
   explicit DataExchange(Dialog& dialog) : dialog_(dialog) {}
   void Control(int id, ProgressBar& control);
-  void Control(int id, ComboBox& control);
   // Puts `text` into the edit control `id`.
   void Text(int id, const std::string& text);
 
@@ -150,9 +138,9 @@ class Dialog {
   virtual void OnWake() {}
   virtual void OnTick(std::int64_t nowUs) { (void)nowUs; }
 
-  // Runs DoDataExchange; only towards the controls (`saveAndValidate`
-  // false) is supported, the program never reads its controls back.
-  void UpdateData(bool saveAndValidate);
+  // Runs DoDataExchange: member values to the controls. The program never
+  // reads its controls back.
+  void UpdateData();
   // Repaints what has changed at once, before the message loop would
   // (Windows); GTK repaints on its next frame by itself.
   void UpdateWindow();

@@ -15,7 +15,6 @@ ResetDialog::ResetDialog() : Dialog(IDD_RESET_DIALOG), appIcon(Icon::Load(IDR_MA
 ResetDialog::~ResetDialog() = default;
 
 void ResetDialog::DoDataExchange(DataExchange& exchange) {
-  exchange.Control(IDC_PORTS, portList);
   exchange.Control(IDC_PROGRESS, progressBar);
   exchange.Text(IDC_STATUS, statusText);
   exchange.Text(IDC_FILE, fileText);
@@ -143,14 +142,14 @@ void ResetDialog::OnCtlColor(ColorContext& context, int controlId) {
 
 void ResetDialog::ShowStatus(std::string text) {
   statusText = std::move(text);
-  UpdateData(false);
+  UpdateData();
   UpdateWindow();
 }
 
 void ResetDialog::ShowProgress(std::int32_t bytes) {
   progressBar.SetPos(bytes / kProgressUnit);
   statusText = std::to_string(bytes) + " bytes Sent";
-  UpdateData(false);
+  UpdateData();
   UpdateWindow();
 }
 

@@ -79,7 +79,6 @@ class ResetDialog : public Dialog, public ResetDisplay {
   void* ProgressContext() override { return this; }
 
  private:
-  ComboBox portList;       // hidden control 1007: filled, never read
   ProgressBar progressBar;  // control 1001
   std::string statusText;   // edit 1000
   std::string fileText;     // hidden edit 1004, always empty

@@ -1,3 +1,5 @@
+// The watch line for scripts: one line on standard error per event that
+// matters to them, while PANTOLINE_TRACE is set (toolkit.h).
 #include <gdk/gdk.h>
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/gtk/dialog_parts.h"
 #include "ui/gtk/toolkit.h"
 
 namespace pantoline::ui::gtk {
@@ -58,3 +61,21 @@ void TraceGeometry(const char* what, int templateId, int id, GtkWidget* widget) 
 }
 
 }  // namespace pantoline::ui::gtk
+
+namespace pantoline::ui {
+
+void DialogDispatch::TraceShown(Dialog& dialog) {
+  if (!gtk::Tracing()) {
+    return;
+  }
+  const Dialog::Window& w = *dialog.window_;
+  gtk::Trace("shown %d %lu", dialog.templateId_, gtk::WindowXid(w.window));
+  for (const Dialog::Window::ControlEntry& control : w.controls) {
+    if (gtk_widget_get_visible(control.widget)) {
+      gtk::TraceGeometry("control", dialog.templateId_, control.id, control.widget);
+    }
+  }
+  gtk::Trace("ready %d", dialog.templateId_);
+}
+
+}  // namespace pantoline::ui

@@ -157,10 +157,6 @@ void DataExchange::Control(int id, ProgressBar& control) {
   Bind(HandleOf(&dialog_), id, control.control_);
 }
 
-void DataExchange::Control(int id, ComboBox& control) {
-  Bind(HandleOf(&dialog_), id, control.control_);
-}
-
 void DataExchange::Text(int id, const std::string& text) {
   const HWND control = GetDlgItem(HandleOf(&dialog_), id);
   if (control == nullptr) {
@@ -372,7 +368,7 @@ void Dialog::EndDialog(int result) {
 
 bool Dialog::OnInitDialog() {
   ApplyDialogInit(window_->handle, templateId_);
-  UpdateData(false);
+  UpdateData();
   return true;
 }
 
@@ -387,10 +383,7 @@ void Dialog::OnSysCommand(unsigned command) {
 
 void Dialog::OnPaint() { window_->defaultHandling = true; }
 
-void Dialog::UpdateData(bool saveAndValidate) {
-  if (saveAndValidate) {
-    return;  // the program never reads its controls back
-  }
+void Dialog::UpdateData() {
   DataExchange exchange(*this);
   DoDataExchange(exchange);
 }
