@@ -105,7 +105,7 @@ void LinePeer::Scramble() {
   tcsetattr(impl_->slave, TCSANOW, &odd);
 }
 
-std::string LinePeer::Settings(PortHandle) const {
+std::string LinePeer::Settings(const SerialPort*) const {
   termios t{};
   tcgetattr(impl_->slave, &t);
   std::string s = cfgetospeed(&t) == B115200 && cfgetispeed(&t) == B115200 ? "115200 " : "? ";
