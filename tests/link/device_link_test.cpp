@@ -90,7 +90,7 @@ TEST_P(States, DecideWhatGoesOut) {
   const ResultCode expected[] = {s.handshake, s.finish, s.load};
   const char* const lines[] = {"SA-28", "QV5-9", "QV5-3"};
   const std::vector<std::string> purges = {"purge P input", "purge P output"},
-                                 command = {"purge P input", "purge P output", "purge P input", "purge P output", "write P 7"};
+                                 command = {purges[0], purges[1], purges[0], purges[1], "write P 7"};
   for (int op = 0; op < 3; ++op) {
     SCOPED_TRACE(lines[op]);
     link->mode = s.mode;

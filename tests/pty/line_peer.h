@@ -30,9 +30,8 @@ class LinePeer {
   void Scramble();
   // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+",
   // then " flow", " cooked" or " slow" (a driver that gathers input) if so.
-  // The modem lines, and under Wine the whole DCB the port handed to
-  // SetCommState, are what a driver in front of the system's saw.
-  // nullptr: the port as it is while no one has it open.
+  // The modem lines (and under Wine the DCB) as a driver in front of the
+  // system's saw them. nullptr: the line alone while no one has the port.
   std::string Settings(const SerialPort* port) const;
   // The most bytes the line holds in flight: what a write given up on may
   // still deliver.

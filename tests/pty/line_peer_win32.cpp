@@ -8,24 +8,22 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "tests/pty/line_peer.h"
 
-// A serial driver in front of the system's for what Wine's GetCommState
-// cannot show, as it rebuilds the DCB from its terminal: the test program's
-// own entry for SetCommState in its table of imports takes the calls of the
-// port layer, keeps the last one and passes it on.
-static struct {
-  HANDLE port;
-  DCB dcb;
-} gLastState;
-extern "C" BOOL WINAPI RecordCommState(HANDLE port, DCB* dcb) {
-  gLastState = {port, *dcb};
+// A driver in front of the system's, for what Wine's GetCommState cannot
+// show as it rebuilds the DCB from its terminal: the test program's own
+// import entry for SetCommState keeps the port layer's last call.
+extern "C" {
+static HANDLE gStatePort;
+static DCB gStateSent;
+BOOL WINAPI RecordCommState(HANDLE port, DCB* dcb) {
+  std::tie(gStatePort, gStateSent) = std::pair(port, *dcb);
   static const auto system = reinterpret_cast<decltype(&RecordCommState)>(
       reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetCommState")));
   return system(port, dcb);
 }
-extern "C" {
 decltype(&RecordCommState) __imp_SetCommState = RecordCommState;
 }
 
@@ -107,7 +105,7 @@ std::string LinePeer::Settings(const SerialPort* port) const {
                                      : INVALID_HANDLE_VALUE;
   DCB d{};
   d.DCBlength = sizeof d;
-  const bool known = GetCommState(port == nullptr ? own : gLastState.port, &d);
+  const bool known = GetCommState(port == nullptr ? own : gStatePort, &d);
   if (own != INVALID_HANDLE_VALUE) CloseHandle(own);
   if (!known) return "no state";
   std::string s = std::to_string(d.BaudRate) + " " + std::to_string(d.ByteSize);
@@ -115,7 +113,7 @@ std::string LinePeer::Settings(const SerialPort* port) const {
   s += d.StopBits == ONESTOPBIT ? "1" : "2";
   if (d.fOutxCtsFlow || d.fOutxDsrFlow || d.fOutX || d.fInX) s += " flow";
   if (port == nullptr) return s;
-  DCB sent = gLastState.dcb;
+  DCB sent = gStateSent;
   s += sent.fDtrControl == DTR_CONTROL_ENABLE ? " dtr+" : sent.fDtrControl == DTR_CONTROL_DISABLE ? " dtr-" : " dtr?";
   s += sent.fRtsControl == RTS_CONTROL_ENABLE ? " rts+" : sent.fRtsControl == RTS_CONTROL_DISABLE ? " rts-" : " rts?";
   // The rest of it the unit's line, byte for byte: DCBlength 28, BaudRate
