@@ -88,17 +88,16 @@ short WaitFor(int fd, short events, std::int64_t deadline) {
 
 // termios for `s`, starting from raw mode so that nothing of the port's
 // previous settings (echo, canonical input, flow control) survives. The
-// one speed known is the one the program sets, the unit's.
+// one speed and character size known are those the program sets, the
+// unit's.
 bool BuildTermios(const LineSettings& s, termios* tty) {
-  if (s.baud != 115200 || s.dataBits < 5 || s.dataBits > 8) {
+  if (s.baud != 115200 || s.dataBits != 8) {
     return false;
   }
   cfmakeraw(tty);
   tty->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
   tty->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
-  tty->c_cflag |= CLOCAL | CREAD;
-  constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  tty->c_cflag |= kSizes[s.dataBits - 5];
+  tty->c_cflag |= CLOCAL | CREAD | CS8;
   // A parity bit, when there is one, is checked, as on Windows.
   if (s.parity != Parity::kNone) {
     tty->c_cflag |= PARENB | (s.parity == Parity::kOdd ? PARODD : 0);
