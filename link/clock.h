@@ -25,4 +25,10 @@ class Clock {
 // The process's real monotonic clock. Lives as long as the process.
 Clock& SystemClock();
 
+// Nanoseconds on the system's monotonic clock (CLOCK_MONOTONIC on Linux),
+// for the real-time deadlines of the platform layer and for measuring;
+// only differences mean anything. Never a protocol pause: those go
+// through a Clock.
+std::int64_t MonotonicNs();
+
 }  // namespace pantoline

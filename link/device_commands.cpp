@@ -17,7 +17,7 @@ constexpr std::uint32_t kReplyRead = 9;
 
 ResultCode DeviceLink::SendCommand(const char* text) {
   PurgeBoth();
-  if (portHandle == kNoPort) {
+  if (portHandle == nullptr) {
     return lastResult = QV5INVALIDHANDLEVALUE;
   }
   const std::size_t length = std::strlen(text);
@@ -33,7 +33,7 @@ ResultCode DeviceLink::SendCommand(const char* text) {
 }
 
 ResultCode DeviceLink::CheckReply(const char* expected) {
-  if (portHandle == kNoPort) {
+  if (portHandle == nullptr) {
     return lastResult = QV5INVALIDHANDLEVALUE;
   }
   // Zeros after whatever arrives: an expected text longer than the reply
@@ -77,7 +77,7 @@ ResultCode DeviceLink::Handshake() {
 
 ResultCode DeviceLink::Command(const char* text) {
   PurgeBoth();
-  if (portHandle == kNoPort) {
+  if (portHandle == nullptr) {
     return lastResult = QV5INVALIDHANDLEVALUE;
   }
   if (SendCommand(text) != QV5SUCCESS) {

@@ -12,19 +12,9 @@ std::atomic<std::int32_t> DeviceLink::linkCount{0};
 // silent port is passed over quickly.
 const SerialTimeouts DeviceLink::kUnitTimeouts{25, 15, 15, 15, 15};
 
-SerialSettings DeviceLink::UnitSettings() {
-  // Built from nothing, so that no setting a previous program left on the
-  // port survives. Parity checking is switched on although no parity bit is
-  // used: the unit's line has always been configured so.
-  SerialSettings s{};
-  s.length = 28;
-  s.baudRate = 115200;
-  s.byteSize = 8;
-  s.parity = 0;
-  s.stopBits = 0;
-  s.flags = kFlagBinary | kFlagParity | kFlagDtrControlEnable | kFlagTxContinueOnXoff |
-            kFlagRtsControlEnable;
-  return s;
+LineSettings DeviceLink::UnitSettings() {
+  return {.baud = kUnitBaud, .dataBits = 8, .parity = Parity::kNone, .stopBits = StopBits::kOne,
+          .dtr = true, .rts = true};
 }
 
 DeviceLink::DeviceLink() : DeviceLink(SystemSerialPorts(), SystemClock()) {}
@@ -45,15 +35,15 @@ bool DeviceLink::DescribeLastResult(char* text) const {
   return DescribeResult(lastResult, text);
 }
 
-PortHandle DeviceLink::Open(const char* name) {
-  const SerialSettings settings = UnitSettings();
+SerialPort* DeviceLink::Open(const char* name) {
+  const LineSettings settings = UnitSettings();
   ResultCode code = QV5INVALIDHANDLEVALUE;
-  const PortHandle port = ports_.Open(name, settings, kUnitTimeouts, &code);
-  lastResult = port == kNoPort ? code : QV5SUCCESS;
+  SerialPort* const port = ports_.Open(name, settings, kUnitTimeouts, &code);
+  lastResult = port == nullptr ? code : QV5SUCCESS;
   if (code != QV5INVALIDHANDLEVALUE) {
     portSettings = settings;  // a port was there and was given them
   }
-  if (port != kNoPort) {
+  if (port != nullptr) {
     // Adapters and units need a moment after DTR and RTS come up.
     clock_.SleepMs(300);
   }
@@ -61,7 +51,7 @@ PortHandle DeviceLink::Open(const char* name) {
 }
 
 std::uint32_t DeviceLink::ReadBytes(std::uint8_t* buffer, std::uint32_t count) {
-  if (portHandle == kNoPort || count == 0) {
+  if (portHandle == nullptr || count == 0) {
     return 0;
   }
   return ports_.Read(portHandle, buffer, count);
@@ -69,7 +59,7 @@ std::uint32_t DeviceLink::ReadBytes(std::uint8_t* buffer, std::uint32_t count) {
 
 ResultCode DeviceLink::WriteBytes(const std::uint8_t* buffer, std::uint32_t count) {
   lastResult =
-      portHandle == kNoPort ? QV5COMMANDNOTSENT : ports_.Write(portHandle, buffer, count);
+      portHandle == nullptr ? QV5COMMANDNOTSENT : ports_.Write(portHandle, buffer, count);
   return lastResult;
 }
 
@@ -108,18 +98,18 @@ std::int32_t DeviceLink::ReadByteWithin(std::uint32_t* attemptsLeft) {
   }
 }
 
-bool DeviceLink::PortGone() { return portHandle != kNoPort && ports_.Gone(portHandle); }
+bool DeviceLink::PortGone() { return portHandle != nullptr && ports_.Gone(portHandle); }
 
 ResultCode DeviceLink::PurgeInput() {
-  if (portHandle != kNoPort) {
-    ports_.Purge(portHandle, kPurgeInput);
+  if (portHandle != nullptr) {
+    ports_.Purge(portHandle, PortSide::kInput);
   }
   return QV5SUCCESS;
 }
 
 ResultCode DeviceLink::PurgeOutput() {
-  if (portHandle != kNoPort) {
-    ports_.Purge(portHandle, kPurgeOutput);
+  if (portHandle != nullptr) {
+    ports_.Purge(portHandle, PortSide::kOutput);
   }
   return QV5SUCCESS;
 }
@@ -130,12 +120,12 @@ void DeviceLink::PurgeBoth() {
 }
 
 void DeviceLink::ClosePort() {
-  if (portHandle == kNoPort) {
+  if (portHandle == nullptr) {
     return;
   }
   PurgeBoth();
   ports_.Close(portHandle);
-  portHandle = kNoPort;
+  portHandle = nullptr;
 }
 
 }  // namespace pantoline

@@ -35,10 +35,16 @@ inline constexpr int kPortNameSlot = 15;
 inline constexpr int kMaxSearchedPorts = kCandidatePortCount + kMaxExtraPorts;
 extern const char kCandidatePorts[kCandidatePortCount][kPortNameSlot];
 
+// The unit's line: 115200 baud, 8N1, whose start bit, eight data bits and
+// stop bit make ten bits a byte on the line.
+inline constexpr std::uint32_t kUnitBaud = 115200;
+inline constexpr std::uint32_t kLineBitsPerByte = 10;
+inline constexpr std::uint32_t kUnitBytesPerSecond = kUnitBaud / kLineBitsPerByte;
+
 class DeviceLink {
  public:
   // Line settings and time-outs that Open applies; see link/device_link.cpp.
-  static SerialSettings UnitSettings();
+  static LineSettings UnitSettings();
   static const SerialTimeouts kUnitTimeouts;
 
   // Number of links alive; a new link takes the incremented value as its
@@ -74,9 +80,9 @@ class DeviceLink {
 
   // Opens and configures the port `name`; on success waits 300 ms for the
   // line to settle. Returns the port (the caller stores it in portHandle)
-  // or kNoPort. lastResult: 0, 26, 27, 28 or 29 (see SerialPorts::Open).
+  // or nullptr. lastResult: QV5SUCCESS or the code SerialPorts::Open gave.
   // Does not touch portHandle.
-  PortHandle Open(const char* name);
+  SerialPort* Open(const char* name);
 
   // Up to `count` bytes from the port into `buffer`: the number received
   // within the port's time-outs, 0 when none (or no port).
@@ -174,9 +180,9 @@ class DeviceLink {
   char portName[kPortNameCapacity];  // port the unit answered on, or "NOT FOUND"
   std::int32_t mode = 1;             // 1 new, 0 searching or finished, 2 download mode
   bool connected = false;            // set by FindDevice once a port answered
-  PortHandle portHandle = kNoPort;   // the open port, owned by the link
+  SerialPort* portHandle = nullptr;  // the open port, owned by the link
   ResultCode lastResult = QV5SUCCESS;
-  SerialSettings portSettings{};     // the settings Open last applied
+  LineSettings portSettings{};       // the settings Open last applied
   ProgressCallback progressCallback = nullptr;
   std::int32_t serialNumber;
   void* progressContext = nullptr;

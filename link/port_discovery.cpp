@@ -20,8 +20,8 @@ const char kCandidatePorts[kCandidatePortCount][kPortNameSlot] = {
 };
 
 bool DeviceLink::TryPort(const char* name) {
-  const PortHandle port = Open(name);
-  if (port == kNoPort) {
+  SerialPort* const port = Open(name);
+  if (port == nullptr) {
     return false;  // lastResult keeps Open's code
   }
   portHandle = port;

@@ -14,62 +14,38 @@
 
 namespace pantoline {
 
-// An open port, owned by whoever holds it until it is passed to Close.
-using PortHandle = std::intptr_t;
-inline constexpr PortHandle kNoPort = -1;
-
-// Purge flags, with the platform's values; the link purges the receive side
-// with kPurgeInput, then the transmit side with kPurgeOutput.
-inline constexpr unsigned kPurgeTxAbort = 0x1;
-inline constexpr unsigned kPurgeRxAbort = 0x2;
-inline constexpr unsigned kPurgeTxClear = 0x4;
-inline constexpr unsigned kPurgeRxClear = 0x8;
-inline constexpr unsigned kPurgeInput = kPurgeRxAbort | kPurgeRxClear;   // 10
-inline constexpr unsigned kPurgeOutput = kPurgeTxAbort | kPurgeTxClear;  // 5
-
-// Line settings, field for field the platform's DCB record, so that the
-// values the unit depends on are fixed in shared code and visible to tests.
-// `flags` is the DCB's word of flag bits (fBinary is bit 0).
-struct SerialSettings {
-  std::uint32_t length = 0;  // DCBlength
-  std::uint32_t baudRate = 0;
-  std::uint32_t flags = 0;
-  std::uint16_t reserved = 0;
-  std::uint16_t xonLimit = 0;
-  std::uint16_t xoffLimit = 0;
-  std::uint8_t byteSize = 0;
-  std::uint8_t parity = 0;    // 0 none
-  std::uint8_t stopBits = 0;  // 0 one stop bit
-  char xonChar = 0;
-  char xoffChar = 0;
-  char errorChar = 0;
-  char eofChar = 0;
-  char evtChar = 0;
-  std::uint16_t reserved1 = 0;
-
-  friend bool operator==(const SerialSettings&, const SerialSettings&) = default;
+// An open port. Each implementation of SerialPorts derives its own record
+// from this one in its own file; the link only holds the pointer, which
+// Open hands out and Close takes back. nullptr is no port.
+class SerialPort {
+ protected:
+  SerialPort() = default;
+  ~SerialPort() = default;
 };
 
-// Bits of SerialSettings::flags, at the DCB's positions.
-inline constexpr std::uint32_t kFlagBinary = 1u << 0;
-inline constexpr std::uint32_t kFlagParity = 1u << 1;
-inline constexpr std::uint32_t kFlagOutxCtsFlow = 1u << 2;
-inline constexpr std::uint32_t kFlagOutxDsrFlow = 1u << 3;
-inline constexpr std::uint32_t kFlagDtrControlEnable = 1u << 4;  // 2-bit field, value 1
-inline constexpr std::uint32_t kFlagDsrSensitivity = 1u << 6;
-inline constexpr std::uint32_t kFlagTxContinueOnXoff = 1u << 7;
-inline constexpr std::uint32_t kFlagOutX = 1u << 8;
-inline constexpr std::uint32_t kFlagInX = 1u << 9;
-inline constexpr std::uint32_t kFlagErrorChar = 1u << 10;
-inline constexpr std::uint32_t kFlagNull = 1u << 11;
-inline constexpr std::uint32_t kFlagRtsControlEnable = 1u << 12;  // 2-bit field, value 1
-inline constexpr std::uint32_t kFlagAbortOnError = 1u << 14;
+// The sides of a port that Purge empties.
+enum class PortSide : std::uint8_t { kInput, kOutput };
 
-// Port time-outs in milliseconds, field for field the platform's
-// COMMTIMEOUTS. A read of n bytes ends at the latest readTotalConstant +
-// readTotalMultiplier * n ms after it starts, and earlier once
-// readInterval ms pass between two received bytes. A write of n bytes is
-// given writeTotalConstant + writeTotalMultiplier * n ms.
+enum class Parity : std::uint8_t { kNone, kOdd, kEven };
+enum class StopBits : std::uint8_t { kOne, kTwo };
+
+// The line a port is set to: speed, character frame and the two modem
+// control lines the program drives.
+struct LineSettings {
+  std::uint32_t baud = 0;  // bits per second
+  std::uint8_t dataBits = 8;
+  Parity parity = Parity::kNone;
+  StopBits stopBits = StopBits::kOne;
+  bool dtr = false;  // Data Terminal Ready raised while the port is open
+  bool rts = false;  // Request To Send raised while the port is open
+
+  friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+
+// Port time-outs in milliseconds. A read of n bytes ends at the latest
+// readTotalConstant + readTotalMultiplier * n ms after it starts, and
+// earlier once readInterval ms pass between two received bytes. A write of
+// n bytes is given writeTotalConstant + writeTotalMultiplier * n ms.
 struct SerialTimeouts {
   std::uint32_t readInterval = 0;
   std::uint32_t readTotalMultiplier = 0;
@@ -80,69 +56,75 @@ struct SerialTimeouts {
   friend bool operator==(const SerialTimeouts&, const SerialTimeouts&) = default;
 };
 
+// The one wait a Write allows itself, in milliseconds.
+inline constexpr std::uint32_t kWriteWaitMs = 300;
+
 class SerialPorts {
  public:
   virtual ~SerialPorts() = default;
 
   // Opens the port `name` (a device name such as "\\.\Com1") for exclusive
   // use, sets `timeouts`, applies `settings` and purges both sides.
-  // Returns the port, the caller owning it, or kNoPort with *code set:
-  //   QV5INVALIDHANDLEVALUE (26)  no such port, in use, or access refused
-  //   QV5GETCOMMSTATEERROR (27)   its current settings could not be read
-  //   QV5SETCOMMTIMEOUTERROR (28) the time-outs could not be set
-  //   QV5SETCOMSTATEERROR (29)    the settings were refused
+  // Returns the port, the caller owning it until it passes it to Close, or
+  // nullptr with *code set:
+  //   QV5INVALIDHANDLEVALUE   no such port, in use, or access refused
+  //   QV5GETCOMMSTATEERROR    its current settings could not be read
+  //   QV5SETCOMMTIMEOUTERROR  the time-outs could not be set
+  //   QV5SETCOMSTATEERROR     the settings were refused
   // A port that is not fully configured is closed again, never returned.
   // *code is QV5SUCCESS with a port. Does not sleep after configuring.
-  virtual PortHandle Open(const char* name, const SerialSettings& settings,
-                          const SerialTimeouts& timeouts, ResultCode* code) = 0;
+  virtual SerialPort* Open(const char* name, const LineSettings& settings,
+                           const SerialTimeouts& timeouts, ResultCode* code) = 0;
 
   // Reads up to `count` bytes under the port's time-outs. Returns the
   // number placed in `buffer`: 0 when nothing arrived in time, the read
   // failed, or the device is gone (then at once).
-  virtual std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) = 0;
+  virtual std::uint32_t Read(SerialPort* port, std::uint8_t* buffer, std::uint32_t count) = 0;
 
-  // Writes `count` bytes with a single wait of at most 300 ms. Returns
-  //   QV5SUCCESS (0)                   the write ended (the count the
-  //                                    platform reports is not examined)
-  //   QV5GETOVERLAPPEDRESULTERROR (19) it ended but its outcome is unknown
-  //   QV5WAITFORSINGLEOBJECTERROR (20) still pending after 300 ms (it is
-  //                                    cancelled before Write returns), or
-  //                                    the wait failed
-  //   QV5CREATEEVENTERROR (21)         no event for the call
-  //   QV5COMMANDNOTSENT (13)           refused outright, no such port, or
-  //                                    the device is gone (then at once)
-  // A write given up on (20, or its own time-out running out) discards
-  // what it had not sent yet: nothing of it goes out later.
-  virtual ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) = 0;
+  // Writes `count` bytes with a single wait of at most kWriteWaitMs. Returns
+  //   QV5SUCCESS                   the write ended (the count the platform
+  //                                reports is not examined)
+  //   QV5GETOVERLAPPEDRESULTERROR  it ended but its outcome is unknown
+  //   QV5WAITFORSINGLEOBJECTERROR  still pending after kWriteWaitMs (it is
+  //                                cancelled before Write returns), or the
+  //                                wait failed
+  //   QV5CREATEEVENTERROR          no event for the call
+  //   QV5COMMANDNOTSENT            refused outright, no such port, or the
+  //                                device is gone (then at once)
+  // A write given up on (QV5WAITFORSINGLEOBJECTERROR, or its own time-out
+  // running out) discards what it had not sent yet: nothing of it goes out
+  // later.
+  virtual ResultCode Write(SerialPort* port, const std::uint8_t* buffer, std::uint32_t count) = 0;
 
   // True once the device behind `port` has vanished (an adapter or unit
   // pulled, the far end of a line closed), as the platform tells it apart
   // from a quiet line; it stays true until Close. A present but silent
-  // device is never gone. False for kNoPort.
-  virtual bool Gone(PortHandle port) = 0;
+  // device is never gone. False for nullptr.
+  virtual bool Gone(SerialPort* port) = 0;
 
-  // Aborts pending operations and drops buffered bytes on the sides that
-  // `flags` name. Harmless on kNoPort; the outcome is not reported.
-  // A purge of the transmit side also drops what a finished Write handed
-  // to the driver and the line has not carried yet: Drain first to keep it.
-  virtual void Purge(PortHandle port, unsigned flags) = 0;
+  // Aborts pending operations and drops buffered bytes on `side`. Harmless
+  // on nullptr; the outcome is not reported. A purge of the output side
+  // also drops what a finished Write handed to the driver and the line has
+  // not carried yet: Drain first to keep it.
+  virtual void Purge(SerialPort* port, PortSide side) = 0;
 
   // The number of received bytes that a Read would return at once, without
-  // waiting. 0 for kNoPort, when the device is gone, or when the platform
+  // waiting. 0 for nullptr, when the device is gone, or when the platform
   // cannot tell.
-  virtual std::uint32_t Waiting(PortHandle port) = 0;
+  virtual std::uint32_t Waiting(SerialPort* port) = 0;
 
   // Waits until what the earlier Writes handed to the driver has gone out
   // on the line, or until the write time-out for the bytes still queued
   // when it starts (writeTotalConstant + writeTotalMultiplier * n ms) has
   // passed: a device that takes nothing in cannot hold the caller longer.
-  // Returns at once on kNoPort or when the device is gone, and where the
+  // Returns at once on nullptr or when the device is gone, and where the
   // platform delivers writes at once (a pseudo-terminal). The outcome is
   // not reported: a purge after it may still drop what did not drain.
-  virtual void Drain(PortHandle port) = 0;
+  virtual void Drain(SerialPort* port) = 0;
 
-  // Closes the port. The handle is invalid afterwards.
-  virtual void Close(PortHandle port) = 0;
+  // Closes the port, if any, and frees it: the pointer is invalid
+  // afterwards.
+  virtual void Close(SerialPort* port) = 0;
 
   // The numbers above 32 of the serial ports the system lists (COM45 gives
   // 45), ascending and without repeats, at most `capacity` of them placed

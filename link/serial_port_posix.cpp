@@ -3,7 +3,8 @@
 // Reads and writes keep the unit's Windows semantics: a read of n bytes
 // ends when n bytes have arrived, when the total time-out has passed, or
 // when the interval time-out has passed since the last byte received; a
-// write has a total time-out and, as on Windows, one wait of at most 300 ms.
+// write has a total time-out and, as on Windows, one wait of at most
+// kWriteWaitMs.
 // A port is held exclusively: TIOCEXCL for other users' programs, and an
 // flock that even a second opener running as root respects.
 //
@@ -28,6 +29,7 @@
 #include <ctime>
 #include <string>
 
+#include "link/clock.h"
 #include "link/port_access_posix.h"
 #include "link/port_names_posix.h"
 #include "link/serial_port.h"
@@ -35,7 +37,10 @@
 namespace pantoline {
 namespace {
 
-struct PosixPort {
+struct PosixPort final : SerialPort {
+  PosixPort(int fd, const SerialTimeouts& timeouts, const termios& found, bool pseudoTerminal)
+      : fd(fd), timeouts(timeouts), found(found), pseudoTerminal(pseudoTerminal) {}
+
   int fd;
   SerialTimeouts timeouts;
   termios found;  // the line as Open found it, put back by Close
@@ -44,7 +49,7 @@ struct PosixPort {
   // instead drop what the far end has received and not read yet: the
   // transfer's last answer or its cancel, whenever that end reads at the
   // pace of a real line.
-  bool pseudoTerminal = false;
+  bool pseudoTerminal;
   bool gone = false;
 };
 
@@ -57,15 +62,7 @@ bool IsPseudoTerminal(int fd) {
 
 bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
-PosixPort* FromHandle(PortHandle port) {
-  return port == kNoPort ? nullptr : reinterpret_cast<PosixPort*>(port);
-}
-
-std::int64_t NowNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
+PosixPort* Of(SerialPort* port) { return static_cast<PosixPort*>(port); }
 
 constexpr std::int64_t Ms(std::int64_t ms) { return ms * 1'000'000; }
 
@@ -73,7 +70,7 @@ constexpr std::int64_t Ms(std::int64_t ms) { return ms * 1'000'000; }
 // passed. Returns the poll events, 0 on time-out.
 short WaitFor(int fd, short events, std::int64_t deadline) {
   for (;;) {
-    const std::int64_t left = deadline - NowNs();
+    const std::int64_t left = deadline - MonotonicNs();
     if (left <= 0) {
       return 0;
     }
@@ -89,67 +86,40 @@ short WaitFor(int fd, short events, std::int64_t deadline) {
   }
 }
 
-bool SpeedFor(std::uint32_t baudRate, speed_t* speed) {
-  switch (baudRate) {
-    case 9600: *speed = B9600; return true;
-    case 19200: *speed = B19200; return true;
-    case 38400: *speed = B38400; return true;
-    case 57600: *speed = B57600; return true;
-    case 115200: *speed = B115200; return true;
-    case 230400: *speed = B230400; return true;
-    default: return false;
-  }
-}
-
 // termios for `s`, starting from raw mode so that nothing of the port's
-// previous settings (echo, canonical input, flow control) survives.
-bool BuildTermios(const SerialSettings& s, termios* tty) {
-  speed_t speed{};
-  if (!SpeedFor(s.baudRate, &speed) || s.byteSize < 5 || s.byteSize > 8 || s.parity > 2 ||
-      s.stopBits == 1 || s.stopBits > 2) {
+// previous settings (echo, canonical input, flow control) survives. The
+// one speed and character size known are those the program sets, the
+// unit's.
+bool BuildTermios(const LineSettings& s, termios* tty) {
+  if (s.baud != 115200 || s.dataBits != 8) {
     return false;
   }
   cfmakeraw(tty);
   tty->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
   tty->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
-  tty->c_cflag |= CLOCAL | CREAD;
-  constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  tty->c_cflag |= kSizes[s.byteSize - 5];
-  if (s.parity != 0) {
-    tty->c_cflag |= PARENB | (s.parity == 1 ? PARODD : 0);
-    if (s.flags & kFlagParity) {
-      tty->c_iflag |= INPCK;
-    }
+  tty->c_cflag |= CLOCAL | CREAD | CS8;
+  // A parity bit, when there is one, is checked, as on Windows.
+  if (s.parity != Parity::kNone) {
+    tty->c_cflag |= PARENB | (s.parity == Parity::kOdd ? PARODD : 0);
+    tty->c_iflag |= INPCK;
   }
-  if (s.stopBits == 2) {
+  if (s.stopBits == StopBits::kTwo) {
     tty->c_cflag |= CSTOPB;
-  }
-  const unsigned rtsControl = (s.flags >> 12) & 3;
-  if ((s.flags & kFlagOutxCtsFlow) || rtsControl == 2) {
-    tty->c_cflag |= CRTSCTS;
-  }
-  if (s.flags & kFlagOutX) {
-    tty->c_iflag |= IXON;
-  }
-  if (s.flags & kFlagInX) {
-    tty->c_iflag |= IXOFF;
   }
   tty->c_cc[VMIN] = 0;
   tty->c_cc[VTIME] = 0;
-  cfsetispeed(tty, speed);
-  cfsetospeed(tty, speed);
+  cfsetispeed(tty, B115200);
+  cfsetospeed(tty, B115200);
   return true;
 }
 
 // DTR and RTS as the settings ask. Devices without modem lines (a
 // pseudo-terminal) refuse the request; the line works without them.
-void SetModemLines(int fd, const SerialSettings& s) {
-  const unsigned dtrControl = (s.flags >> 4) & 3;
-  const unsigned rtsControl = (s.flags >> 12) & 3;
+void SetModemLines(int fd, const LineSettings& s) {
   int raise = 0;
   int lower = 0;
-  (dtrControl == 0 ? lower : raise) |= TIOCM_DTR;
-  (rtsControl == 0 ? lower : raise) |= TIOCM_RTS;
+  (s.dtr ? raise : lower) |= TIOCM_DTR;
+  (s.rts ? raise : lower) |= TIOCM_RTS;
   ioctl(fd, TIOCMBIS, &raise);
   if (lower != 0) {
     ioctl(fd, TIOCMBIC, &lower);
@@ -172,12 +142,12 @@ void RestoreAndClose(int fd, const termios& found) {
 
 class PosixSerialPorts final : public SerialPorts {
  public:
-  PortHandle Open(const char* name, const SerialSettings& settings,
-                  const SerialTimeouts& timeouts, ResultCode* code) override {
+  SerialPort* Open(const char* name, const LineSettings& settings,
+                   const SerialTimeouts& timeouts, ResultCode* code) override {
     *code = QV5INVALIDHANDLEVALUE;
     const std::string device = ResolvePortDevice(name);
     if (device.empty()) {
-      return kNoPort;
+      return nullptr;
     }
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -186,18 +156,18 @@ class PosixSerialPorts final : public SerialPorts {
       } else if (errno == EBUSY) {  // another user's program holds it (TIOCEXCL)
         Advise(BusyAdvice(device), false);
       }
-      return kNoPort;
+      return nullptr;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
       Advise(BusyAdvice(device), false);
-      return kNoPort;
+      return nullptr;
     }
     termios tty{};
     if (tcgetattr(fd, &tty) != 0) {
       *code = QV5GETCOMMSTATEERROR;  // not a serial device at all
       CloseFd(fd);
-      return kNoPort;
+      return nullptr;
     }
     ioctl(fd, TIOCEXCL);
     RequestLowLatency(fd);
@@ -211,20 +181,20 @@ class PosixSerialPorts final : public SerialPorts {
     if (!applied) {
       *code = QV5SETCOMSTATEERROR;
       RestoreAndClose(fd, found);  // a refusal may have taken part of them
-      return kNoPort;
+      return nullptr;
     }
     *code = QV5SUCCESS;
-    return reinterpret_cast<PortHandle>(new PosixPort{fd, timeouts, found, IsPseudoTerminal(fd)});
+    return new PosixPort(fd, timeouts, found, IsPseudoTerminal(fd));
   }
 
-  std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
-    PosixPort* p = FromHandle(port);
+  std::uint32_t Read(SerialPort* port, std::uint8_t* buffer, std::uint32_t count) override {
+    PosixPort* p = Of(port);
     if (p == nullptr || count == 0 || p->gone) {
       return 0;
     }
     const SerialTimeouts& t = p->timeouts;
     const std::int64_t totalDeadline =
-        NowNs() + Ms(t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count);
+        MonotonicNs() + Ms(t.readTotalConstant + std::int64_t{t.readTotalMultiplier} * count);
     std::int64_t deadline = totalDeadline;
     std::uint32_t received = 0;
     while (received < count) {
@@ -233,7 +203,7 @@ class PosixSerialPorts final : public SerialPorts {
         received += static_cast<std::uint32_t>(got);
         // The interval time-out runs from the last byte received.
         if (t.readInterval != 0) {
-          deadline = std::min(totalDeadline, NowNs() + Ms(t.readInterval));
+          deadline = std::min(totalDeadline, MonotonicNs() + Ms(t.readInterval));
         }
         continue;
       }
@@ -255,16 +225,16 @@ class PosixSerialPorts final : public SerialPorts {
     return received;
   }
 
-  ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
-    PosixPort* p = FromHandle(port);
+  ResultCode Write(SerialPort* port, const std::uint8_t* buffer, std::uint32_t count) override {
+    PosixPort* p = Of(port);
     if (p == nullptr || p->gone) {
       return QV5COMMANDNOTSENT;
     }
     const SerialTimeouts& t = p->timeouts;
-    const std::int64_t start = NowNs();
+    const std::int64_t start = MonotonicNs();
     const std::int64_t totalDeadline =
         start + Ms(t.writeTotalConstant + std::int64_t{t.writeTotalMultiplier} * count);
-    const std::int64_t waitDeadline = start + Ms(300);
+    const std::int64_t waitDeadline = start + Ms(kWriteWaitMs);
     std::uint32_t sent = 0;
     while (sent < count) {
       const ssize_t put = write(p->fd, buffer + sent, count - sent);
@@ -286,8 +256,7 @@ class PosixSerialPorts final : public SerialPorts {
         // Given up: what the kernel holds of this write must not go out
         // later, after the link has moved on (as the purge of an abandoned
         // write does on Windows). The write's own time-out ends it like any
-        // finished write; only the single 300 ms wait running out first is
-        // a failure.
+        // finished write; only its one wait running out first is a failure.
         tcflush(p->fd, TCOFLUSH);
         return totalDeadline <= waitDeadline ? QV5SUCCESS : QV5WAITFORSINGLEOBJECTERROR;
       }
@@ -295,21 +264,20 @@ class PosixSerialPorts final : public SerialPorts {
     return QV5SUCCESS;
   }
 
-  void Purge(PortHandle port, unsigned flags) override {
-    const PosixPort* p = FromHandle(port);
+  void Purge(SerialPort* port, PortSide side) override {
+    const PosixPort* p = Of(port);
     if (p == nullptr) {
       return;
     }
-    if (flags & (kPurgeRxAbort | kPurgeRxClear)) {
+    if (side == PortSide::kInput) {
       tcflush(p->fd, TCIFLUSH);
-    }
-    if ((flags & (kPurgeTxAbort | kPurgeTxClear)) && !p->pseudoTerminal) {
+    } else if (!p->pseudoTerminal) {
       tcflush(p->fd, TCOFLUSH);
     }
   }
 
-  std::uint32_t Waiting(PortHandle port) override {
-    const PosixPort* p = FromHandle(port);
+  std::uint32_t Waiting(SerialPort* port) override {
+    const PosixPort* p = Of(port);
     int count = 0;
     if (p == nullptr || p->gone || ioctl(p->fd, FIONREAD, &count) != 0 || count < 0) {
       return 0;
@@ -317,8 +285,8 @@ class PosixSerialPorts final : public SerialPorts {
     return static_cast<std::uint32_t>(count);
   }
 
-  void Drain(PortHandle port) override {
-    const PosixPort* p = FromHandle(port);
+  void Drain(SerialPort* port) override {
+    const PosixPort* p = Of(port);
     int queued = 0;
     if (p == nullptr || p->gone || ioctl(p->fd, TIOCOUTQ, &queued) != 0) {
       return;
@@ -329,8 +297,8 @@ class PosixSerialPorts final : public SerialPorts {
     // last bytes in the UART, which go out in a fraction of a millisecond.
     const SerialTimeouts& t = p->timeouts;
     const std::int64_t deadline =
-        NowNs() + Ms(t.writeTotalConstant + std::int64_t{t.writeTotalMultiplier} * queued);
-    while (queued > 0 && NowNs() < deadline) {
+        MonotonicNs() + Ms(t.writeTotalConstant + std::int64_t{t.writeTotalMultiplier} * queued);
+    while (queued > 0 && MonotonicNs() < deadline) {
       const timespec pause{0, 1'000'000};
       nanosleep(&pause, nullptr);
       if (ioctl(p->fd, TIOCOUTQ, &queued) != 0) {
@@ -342,13 +310,13 @@ class PosixSerialPorts final : public SerialPorts {
     }
   }
 
-  bool Gone(PortHandle port) override {
-    const PosixPort* p = FromHandle(port);
+  bool Gone(SerialPort* port) override {
+    const PosixPort* p = Of(port);
     return p != nullptr && p->gone;
   }
 
-  void Close(PortHandle port) override {
-    PosixPort* p = FromHandle(port);
+  void Close(SerialPort* port) override {
+    PosixPort* p = Of(port);
     if (p == nullptr) {
       return;
     }

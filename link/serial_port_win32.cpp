@@ -3,7 +3,7 @@
 // Each Read and Write starts one overlapped operation and waits for it
 // before returning, so that no operation outlives the buffer and
 // OVERLAPPED record of its call. The port's time-outs end a read; a write
-// gets one wait of 300 ms.
+// gets one wait of kWriteWaitMs.
 //
 // Every wait is bounded, reads included: a driver that ignores the
 // time-outs, or never completes a read once its adapter is pulled, must not
@@ -31,7 +31,6 @@
 // nothing and writes with a failure, until it is closed.
 #include <windows.h>
 
-#include <bit>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -43,67 +42,43 @@
 namespace pantoline {
 namespace {
 
-// kNoPort is -1, which as a HANDLE is the pseudo-handle of the current
-// process: a wait on it would never end, so it must never reach the system.
-HANDLE ToHandle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
-PortHandle FromHandle(HANDLE handle) { return reinterpret_cast<PortHandle>(handle); }
+// An open port, with the line and time-outs Open found on it: Close puts
+// them back, so that a port that did not answer the search, and the unit's
+// port after the run, are left as they were.
+struct Win32Port final : SerialPort {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  SerialTimeouts timeouts;  // as Open set them
+  DCB found{};
+  COMMTIMEOUTS foundTimeouts{};
+  bool hasFoundTimeouts = false;
+  bool gone = false;
+};
 
-constexpr DCB ToDcb(const SerialSettings& s) {
+Win32Port* Of(SerialPort* port) { return static_cast<Win32Port*>(port); }
+
+// The DCB for `s`, built from nothing so that no setting a previous program
+// left on the port survives. Three parts of it the record does not carry:
+// binary mode, the only mode Windows supports; the parity check, switched
+// on although no parity bit is used, as the unit's line has always been
+// configured; and sending on after an XOFF, which no flow control the
+// program uses ever sends.
+DCB ToDcb(const LineSettings& s) {
   DCB dcb{};
-  dcb.DCBlength = s.length;
-  dcb.BaudRate = s.baudRate;
-  dcb.fBinary = (s.flags >> 0) & 1;
-  dcb.fParity = (s.flags >> 1) & 1;
-  dcb.fOutxCtsFlow = (s.flags >> 2) & 1;
-  dcb.fOutxDsrFlow = (s.flags >> 3) & 1;
-  dcb.fDtrControl = (s.flags >> 4) & 3;
-  dcb.fDsrSensitivity = (s.flags >> 6) & 1;
-  dcb.fTXContinueOnXoff = (s.flags >> 7) & 1;
-  dcb.fOutX = (s.flags >> 8) & 1;
-  dcb.fInX = (s.flags >> 9) & 1;
-  dcb.fErrorChar = (s.flags >> 10) & 1;
-  dcb.fNull = (s.flags >> 11) & 1;
-  dcb.fRtsControl = (s.flags >> 12) & 3;
-  dcb.fAbortOnError = (s.flags >> 14) & 1;
-  dcb.fDummy2 = s.flags >> 15;
-  dcb.wReserved = s.reserved;
-  dcb.XonLim = s.xonLimit;
-  dcb.XoffLim = s.xoffLimit;
-  dcb.ByteSize = s.byteSize;
-  dcb.Parity = s.parity;
-  dcb.StopBits = s.stopBits;
-  dcb.XonChar = s.xonChar;
-  dcb.XoffChar = s.xoffChar;
-  dcb.ErrorChar = s.errorChar;
-  dcb.EofChar = s.eofChar;
-  dcb.EvtChar = s.evtChar;
-  dcb.wReserved1 = s.reserved1;
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = s.baud;
+  dcb.fBinary = TRUE;
+  dcb.fParity = TRUE;
+  dcb.fDtrControl = s.dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fRtsControl = s.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  dcb.ByteSize = s.dataBits;
+  dcb.Parity = s.parity == Parity::kOdd ? ODDPARITY : s.parity == Parity::kEven ? EVENPARITY : NOPARITY;
+  dcb.StopBits = s.stopBits == StopBits::kTwo ? TWOSTOPBITS : ONESTOPBIT;
   return dcb;
 }
 
-// The flags word of SerialSettings must land bit for bit in the DCB's bit
-// fields, and the record must be the 28 bytes the unit's settings announce.
-struct DcbWords {
-  std::uint32_t length, baudRate, flags, rest[4];
-};
-static_assert(sizeof(DCB) == 28 && sizeof(DcbWords) == sizeof(DCB));
-constexpr std::uint32_t FlagsWordOf(std::uint32_t flags) {
-  SerialSettings s{};
-  s.flags = flags;
-  return std::bit_cast<DcbWords>(ToDcb(s)).flags;
-}
-constexpr bool EveryFlagBitLandsInPlace() {
-  for (int bit = 0; bit < 32; ++bit) {
-    if (FlagsWordOf(1u << bit) != 1u << bit) {
-      return false;
-    }
-  }
-  return true;
-}
-static_assert(EveryFlagBitLandsInPlace());
-static_assert(FlagsWordOf(kFlagBinary | kFlagParity | kFlagDtrControlEnable |
-                          kFlagTxContinueOnXoff | kFlagRtsControlEnable) == 0x1093);
-static_assert(std::bit_cast<DcbWords>(ToDcb(SerialSettings{28, 115200})).length == 28);
+constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;
+constexpr DWORD kPurgeOutput = PURGE_TXABORT | PURGE_TXCLEAR;
 
 // A pending operation's buffer and OVERLAPPED record live only as long as
 // the call that started it: cancel it and wait until the system lets go.
@@ -154,14 +129,16 @@ bool DeviceVanished(DWORD error) {
 
 // Beyond the port's total read time-out, before a read is taken as lost.
 constexpr ULONGLONG kReadGraceMs = 1000;
+// A read's first wait on its event, and each one after it.
+constexpr DWORD kReadWaitMs = 300;
 
 class Win32SerialPorts final : public SerialPorts {
  public:
-  PortHandle Open(const char* name, const SerialSettings& settings,
-                  const SerialTimeouts& timeouts, ResultCode* code) override {
-    const HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
+  SerialPort* Open(const char* name, const LineSettings& settings,
+                   const SerialTimeouts& timeouts, ResultCode* code) override {
+    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       // A serial port that exists but does not open is held by another
       // program: the system lets one opener have it at a time.
@@ -175,17 +152,18 @@ class Win32SerialPorts final : public SerialPorts {
         }
       }
       *code = QV5INVALIDHANDLEVALUE;
-      return kNoPort;
+      return nullptr;
     }
+    Win32Port port;
+    port.handle = handle;
+    port.timeouts = timeouts;
     // Only a sign that this is a serial device at all: the settings are
     // rebuilt from nothing below.
-    Found found{};
-    found.port = FromHandle(port);
-    found.state.DCBlength = sizeof found.state;
-    if (!GetCommState(port, &found.state)) {
-      return Refuse(port, QV5GETCOMMSTATEERROR, code);
+    port.found.DCBlength = sizeof port.found;
+    if (!GetCommState(handle, &port.found)) {
+      return Refuse(handle, QV5GETCOMMSTATEERROR, code);
     }
-    found.hasTimeouts = GetCommTimeouts(port, &found.timeouts);
+    port.hasFoundTimeouts = GetCommTimeouts(handle, &port.foundTimeouts);
     // Without its time-outs a read could wait for ever: such a port is
     // never handed on.
     COMMTIMEOUTS t{};
@@ -194,117 +172,109 @@ class Win32SerialPorts final : public SerialPorts {
     t.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
     t.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
     t.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
-    if (!SetCommTimeouts(port, &t)) {
-      return Refuse(port, QV5SETCOMMTIMEOUTERROR, code);
+    if (!SetCommTimeouts(handle, &t)) {
+      return Refuse(handle, QV5SETCOMMTIMEOUTERROR, code);
     }
     DCB dcb = ToDcb(settings);
-    const bool applied = SetCommState(port, &dcb);
-    PurgeBoth(port);
+    const bool applied = SetCommState(handle, &dcb);
+    PurgeBoth(handle);
     if (!applied) {
-      PutBack(found);
-      CloseHandle(port);
+      PutBack(port);
+      CloseHandle(handle);
       *code = QV5SETCOMSTATEERROR;
-      return kNoPort;
+      return nullptr;
     }
-    Remember(found);
     *code = QV5SUCCESS;
-    return FromHandle(port);
+    return new Win32Port(port);
   }
 
-  std::uint32_t Read(PortHandle port, std::uint8_t* buffer, std::uint32_t count) override {
-    if (port == kNoPort || Gone(port)) {
+  std::uint32_t Read(SerialPort* port, std::uint8_t* buffer, std::uint32_t count) override {
+    Win32Port* p = Of(port);
+    if (p == nullptr || p->gone) {
       return 0;
     }
-    const HANDLE handle = ToHandle(port);
     const HANDLE event = CallEvent();
     if (event == nullptr) {
-      SetCommMask(handle, 0);
+      SetCommMask(p->handle, 0);
       return 0;
     }
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
     DWORD transferred = 0;
     std::uint32_t result = 0;
-    if (ReadFile(handle, buffer, count, &transferred, &overlapped)) {
+    if (ReadFile(p->handle, buffer, count, &transferred, &overlapped)) {
       result = transferred;
     } else if (GetLastError() != ERROR_IO_PENDING) {
-      NoteFailure(port);
+      NoteFailure(p);
     } else {
       // The port's read time-outs end the read; the bound only ends one
-      // the driver has lost, so it is looked up (one more system call)
-      // only once a first wait has run out.
+      // the driver has lost.
       const ULONGLONG start = GetTickCount64();
-      DWORD wait = WaitForSingleObject(event, 300);
+      DWORD wait = WaitForSingleObject(event, kReadWaitMs);
       if (wait == WAIT_TIMEOUT) {
-        const ULONGLONG deadline = start + ReadBoundMs(handle, count);
+        const ULONGLONG deadline = start + ReadBoundMs(p->timeouts, count);
         while (wait == WAIT_TIMEOUT && GetTickCount64() < deadline) {
-          wait = WaitForSingleObject(event, 300);
+          wait = WaitForSingleObject(event, kReadWaitMs);
         }
       }
       if (wait == WAIT_OBJECT_0) {
-        if (GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
+        if (GetOverlappedResult(p->handle, &overlapped, &transferred, TRUE)) {
           result = transferred;
         } else {
-          NoteFailure(port);
+          NoteFailure(p);
         }
       } else {
-        AbandonPending(handle, &overlapped);
+        AbandonPending(p->handle, &overlapped);
       }
     }
-    if (result == 0 && !Gone(port)) {
+    if (result == 0 && !p->gone) {
       // Some drivers complete a pulled adapter's reads with nothing and
       // tell only when asked about the port.
       DWORD errors = 0;
-      if (!ClearCommError(handle, &errors, nullptr)) {
-        NoteFailure(port);
+      if (!ClearCommError(p->handle, &errors, nullptr)) {
+        NoteFailure(p);
       }
     }
     return result;
   }
 
-  ResultCode Write(PortHandle port, const std::uint8_t* buffer, std::uint32_t count) override {
-    if (port == kNoPort || Gone(port)) {
+  ResultCode Write(SerialPort* port, const std::uint8_t* buffer, std::uint32_t count) override {
+    Win32Port* p = Of(port);
+    if (p == nullptr || p->gone) {
       return QV5COMMANDNOTSENT;
     }
-    const HANDLE handle = ToHandle(port);
     const HANDLE event = CallEvent();
     if (event == nullptr) {
-      SetCommMask(handle, 0);
+      SetCommMask(p->handle, 0);
       return QV5CREATEEVENTERROR;
     }
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
     DWORD transferred = 0;
     ResultCode result = QV5SUCCESS;
-    if (WriteFile(handle, buffer, count, &transferred, &overlapped)) {
+    if (WriteFile(p->handle, buffer, count, &transferred, &overlapped)) {
       result = QV5SUCCESS;
     } else if (GetLastError() != ERROR_IO_PENDING) {
-      NoteFailure(port);
+      NoteFailure(p);
       result = QV5COMMANDNOTSENT;
-    } else if (WaitForSingleObject(event, 300) == WAIT_OBJECT_0) {
-      if (GetOverlappedResult(handle, &overlapped, &transferred, FALSE)) {
+    } else if (WaitForSingleObject(event, kWriteWaitMs) == WAIT_OBJECT_0) {
+      if (GetOverlappedResult(p->handle, &overlapped, &transferred, FALSE)) {
         result = QV5SUCCESS;
       } else {
-        result = NoteFailure(port) ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
+        result = NoteFailure(p) ? QV5COMMANDNOTSENT : QV5GETOVERLAPPEDRESULTERROR;
       }
     } else {
-      AbandonPending(handle, &overlapped);
+      AbandonPending(p->handle, &overlapped);
       result = QV5WAITFORSINGLEOBJECTERROR;
     }
     return result;
   }
 
-  bool Gone(PortHandle port) override {
-    for (PortHandle g : gone_) {
-      if (g == port && port != kNoPort) {
-        return true;
-      }
-    }
-    return false;
-  }
+  bool Gone(SerialPort* port) override { return port != nullptr && Of(port)->gone; }
 
-  void Purge(PortHandle port, unsigned flags) override {
-    if (port == kNoPort) {
+  void Purge(SerialPort* port, PortSide side) override {
+    Win32Port* p = Of(port);
+    if (p == nullptr) {
       return;
     }
     // The transmit buffer is cleared only while the driver still holds
@@ -312,55 +282,47 @@ class Win32SerialPorts final : public SerialPorts {
     // into a USB adapter's own buffer, and under Wine, whose clear is a
     // flush of the terminal, into what a pseudo-terminal's far end has not
     // read yet. Either way it would drop bytes the line has taken on.
+    DWORD flags = side == PortSide::kInput ? kPurgeInput : kPurgeOutput;
     COMSTAT status{};
-    if ((flags & kPurgeTxClear) && Queues(port, &status) && status.cbOutQue == 0) {
-      flags &= ~kPurgeTxClear;
+    if (side == PortSide::kOutput && Queues(p, &status) && status.cbOutQue == 0) {
+      flags &= ~DWORD{PURGE_TXCLEAR};
     }
-    PurgeComm(ToHandle(port), flags);
+    PurgeComm(p->handle, flags);
   }
 
-  std::uint32_t Waiting(PortHandle port) override {
+  std::uint32_t Waiting(SerialPort* port) override {
     COMSTAT status{};
-    if (!Queues(port, &status)) {
+    if (!Queues(Of(port), &status)) {
       return 0;
     }
     return status.cbInQue;
   }
 
-  void Drain(PortHandle port) override {
+  void Drain(SerialPort* port) override {
+    Win32Port* p = Of(port);
     COMSTAT status{};
-    if (!Queues(port, &status)) {
+    if (!Queues(p, &status)) {
       return;
     }
     // The driver's queue is watched, within the write time-out of what it
     // held. FlushFileBuffers is not called: it has no bound of its own on
     // every driver, and Wine makes it a purge of the transmit side.
-    const HANDLE handle = ToHandle(port);
-    COMMTIMEOUTS t{};
-    if (!GetCommTimeouts(handle, &t)) {
-      t.WriteTotalTimeoutConstant = 15;
-      t.WriteTotalTimeoutMultiplier = 15;
-    }
-    const ULONGLONG deadline = GetTickCount64() + t.WriteTotalTimeoutConstant +
-                               ULONGLONG{t.WriteTotalTimeoutMultiplier} * status.cbOutQue;
+    const ULONGLONG deadline = GetTickCount64() + p->timeouts.writeTotalConstant +
+                               ULONGLONG{p->timeouts.writeTotalMultiplier} * status.cbOutQue;
     while (status.cbOutQue > 0 && GetTickCount64() < deadline) {
       Sleep(1);
-      if (!Queues(port, &status)) {
+      if (!Queues(p, &status)) {
         return;
       }
     }
   }
 
-  void Close(PortHandle port) override {
-    if (port != kNoPort) {
-      Forget(port);
-      for (Found& f : found_) {
-        if (f.port == port) {
-          PutBack(f);
-          f.port = kNoPort;
-        }
-      }
-      CloseHandle(ToHandle(port));
+  void Close(SerialPort* port) override {
+    Win32Port* p = Of(port);
+    if (p != nullptr) {
+      PutBack(*p);
+      CloseHandle(p->handle);
+      delete p;
     }
   }
 
@@ -372,103 +334,55 @@ class Win32SerialPorts final : public SerialPorts {
   }
 
  private:
-  // Marks `port` gone if the last error says its device vanished; returns
+  // Marks `p` gone if the last error says its device vanished; returns
   // whether it is gone.
-  bool NoteFailure(PortHandle port) {
-    if (!DeviceVanished(GetLastError())) {
-      return Gone(port);
+  static bool NoteFailure(Win32Port* p) {
+    if (DeviceVanished(GetLastError())) {
+      p->gone = true;
     }
-    if (!Gone(port)) {
-      for (PortHandle& g : gone_) {
-        if (g == kNoPort) {
-          g = port;
-          break;
-        }
-      }
-    }
-    return true;
+    return p->gone;
   }
 
-  // The driver's queues of `port`; false when there is no port, or it is
-  // (or just turned out to be) gone.
-  bool Queues(PortHandle port, COMSTAT* status) {
-    if (port == kNoPort || Gone(port)) {
+  // The driver's queues of `p`; false when there is no port, or it is (or
+  // just turned out to be) gone.
+  static bool Queues(Win32Port* p, COMSTAT* status) {
+    if (p == nullptr || p->gone) {
       return false;
     }
     DWORD errors = 0;
-    if (!ClearCommError(ToHandle(port), &errors, status)) {
-      NoteFailure(port);
+    if (!ClearCommError(p->handle, &errors, status)) {
+      NoteFailure(p);
       return false;
     }
     return true;
   }
 
-  void Forget(PortHandle port) {
-    for (PortHandle& g : gone_) {
-      if (g == port) {
-        g = kNoPort;
-      }
+  // The port's total read time-out for `count` bytes plus the grace.
+  static ULONGLONG ReadBoundMs(const SerialTimeouts& t, std::uint32_t count) {
+    return ULONGLONG{t.readTotalConstant} + ULONGLONG{t.readTotalMultiplier} * count + kReadGraceMs;
+  }
+
+  static void PutBack(Win32Port& port) {
+    SetCommState(port.handle, &port.found);
+    if (port.hasFoundTimeouts) {
+      SetCommTimeouts(port.handle, &port.foundTimeouts);
     }
   }
 
-  // The port's total read time-out for `count` bytes plus the grace; the
-  // unit's time-outs when the port's own cannot be read.
-  static ULONGLONG ReadBoundMs(HANDLE port, std::uint32_t count) {
-    COMMTIMEOUTS t{};
-    if (!GetCommTimeouts(port, &t)) {
-      t.ReadTotalTimeoutConstant = 15;
-      t.ReadTotalTimeoutMultiplier = 15;
-    }
-    return ULONGLONG{t.ReadTotalTimeoutConstant} +
-           ULONGLONG{t.ReadTotalTimeoutMultiplier} * count + kReadGraceMs;
+  static void PurgeBoth(HANDLE handle) {
+    PurgeComm(handle, kPurgeInput);
+    PurgeComm(handle, kPurgeOutput);
   }
 
-  // Ports found gone and not yet closed. The link holds one port at a
-  // time; a few slots leave room for tests that hold more.
-  PortHandle gone_[8] = {kNoPort, kNoPort, kNoPort, kNoPort,
-                         kNoPort, kNoPort, kNoPort, kNoPort};
+  static SerialPort* Refuse(HANDLE handle, ResultCode why, ResultCode* code) {
+    PurgeBoth(handle);
+    CloseHandle(handle);
+    *code = why;
+    return nullptr;
+  }
 
-  // A port's line and time-outs as Open found them, put back by Close: a
-  // port that did not answer the search, and the unit's port after the
-  // run, are left as they were. One slot per open port.
-  struct Found {
-    PortHandle port = kNoPort;
-    DCB state{};
-    COMMTIMEOUTS timeouts{};
-    bool hasTimeouts = false;
-  };
-  Found found_[8];
   // The advice for the first port found in use since ClearAccessAdvice.
   char inUse_[96] = "";
-
-  void Remember(const Found& found) {
-    for (Found& f : found_) {
-      if (f.port == kNoPort) {
-        f = found;
-        return;
-      }
-    }
-  }
-
-  static void PutBack(Found& found) {
-    const HANDLE port = ToHandle(found.port);
-    SetCommState(port, &found.state);
-    if (found.hasTimeouts) {
-      SetCommTimeouts(port, &found.timeouts);
-    }
-  }
-
-  static void PurgeBoth(HANDLE port) {
-    PurgeComm(port, kPurgeInput);
-    PurgeComm(port, kPurgeOutput);
-  }
-
-  static PortHandle Refuse(HANDLE port, ResultCode why, ResultCode* code) {
-    PurgeBoth(port);
-    CloseHandle(port);
-    *code = why;
-    return kNoPort;
-  }
 };
 
 }  // namespace

@@ -12,20 +12,18 @@ TEST_F(LinkTest, OpenAppliesTheUnitsLineFromScratchAndSettlesOnlyWhenItOpened) {
   link->lastResult = QV5NORESPONSE;
   ports.Close(link->Open("P"));
   EXPECT_EQ(link->lastResult, QV5SUCCESS);
-  // Every field given, so that a default of the record cannot hide here:
-  // length, baud rate, flags 0x1093, 8 data bits; parity, stop bits,
-  // limits, characters and the reserved words all 0.
-  const SerialSettings onlyThose{28, 115200, 0x1093, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0};
+  // Every field given, so that a default of the record cannot hide here.
+  const LineSettings onlyThose{115200, 8, Parity::kNone, StopBits::kOne, true, true};
   EXPECT_EQ(port.settings, onlyThose);
   EXPECT_EQ(link->portSettings, onlyThose);
   EXPECT_EQ(port.timeouts, (SerialTimeouts{25, 15, 15, 15, 15}));
   port.openResult = QV5SETCOMMTIMEOUTERROR;  // the platform's code is the result
-  EXPECT_EQ(link->Open("P"), kNoPort);
+  EXPECT_EQ(link->Open("P"), nullptr);
   EXPECT_EQ(link->lastResult, QV5SETCOMMTIMEOUTERROR);
-  EXPECT_EQ(link->Open("Missing"), kNoPort);
+  EXPECT_EQ(link->Open("Missing"), nullptr);
   EXPECT_EQ(link->lastResult, QV5INVALIDHANDLEVALUE);
   EXPECT_THAT(clock.sleeps, ElementsAre(300));
-  EXPECT_EQ(link->portHandle, kNoPort);  // the caller stores the port
+  EXPECT_EQ(link->portHandle, nullptr);  // the caller stores the port
 }
 
 TEST_F(LinkTest, CommandLinesEndInLfThenCrAfterPurgingBothSides) {
@@ -34,7 +32,7 @@ TEST_F(LinkTest, CommandLinesEndInLfThenCrAfterPurgingBothSides) {
   EXPECT_EQ(link->WriteByte(9), QV5COMMANDNOTSENT);
   ScriptedPort& port = OpenPort();
   EXPECT_EQ(link->SendCommand("SA-28"), QV5SUCCESS);
-  EXPECT_THAT(ports.log, ElementsAre("purge P 10", "purge P 5", "write P 7"));
+  EXPECT_THAT(ports.log, ElementsAre("purge P input", "purge P output", "write P 7"));
   EXPECT_EQ(link->SendCommand("0123456789"), QV5SUCCESS);
   EXPECT_EQ(link->SendCommand("01234567890"), QV5COMMANDNOTSENT);  // too long: nothing goes
   EXPECT_THAT(port.writes, ElementsAre(Line("SA-28"), Line("0123456789")));
@@ -91,8 +89,8 @@ TEST_P(States, DecideWhatGoesOut) {
   const Bytes package(300, 'x');
   const ResultCode expected[] = {s.handshake, s.finish, s.load};
   const char* const lines[] = {"SA-28", "QV5-9", "QV5-3"};
-  const std::vector<std::string> purges = {"purge P 10", "purge P 5"},
-                                 command = {"purge P 10", "purge P 5", "purge P 10", "purge P 5", "write P 7"};
+  const std::vector<std::string> purges = {"purge P input", "purge P output"},
+                                 command = {purges[0], purges[1], purges[0], purges[1], "write P 7"};
   for (int op = 0; op < 3; ++op) {
     SCOPED_TRACE(lines[op]);
     link->mode = s.mode;

@@ -30,9 +30,9 @@ class LinePeer {
   void Scramble();
   // How the system reports the open port's line, e.g. "115200 8N1 dtr+ rts+",
   // then " flow", " cooked" or " slow" (a driver that gathers input) if so.
-  // Under Wine a pseudo-terminal shows no modem lines: "115200 8N1".
-  // kNoPort: the port as it is while no one has it open.
-  std::string Settings(PortHandle port) const;
+  // The modem lines (and under Wine the DCB) as a driver in front of the
+  // system's saw them. nullptr: the line alone while no one has the port.
+  std::string Settings(const SerialPort* port) const;
   // The most bytes the line holds in flight: what a write given up on may
   // still deliver.
   static const std::size_t kLineHolds;

@@ -105,7 +105,7 @@ void LinePeer::Scramble() {
   tcsetattr(impl_->slave, TCSANOW, &odd);
 }
 
-std::string LinePeer::Settings(PortHandle) const {
+std::string LinePeer::Settings(const SerialPort* port) const {
   termios t{};
   tcgetattr(impl_->slave, &t);
   std::string s = cfgetospeed(&t) == B115200 && cfgetispeed(&t) == B115200 ? "115200 " : "? ";
@@ -115,6 +115,7 @@ std::string LinePeer::Settings(PortHandle) const {
   if ((t.c_cflag & CRTSCTS) || (t.c_iflag & (IXON | IXOFF))) s += " flow";
   if ((t.c_lflag & (ICANON | ECHO | ISIG)) || (t.c_iflag & (ICRNL | INPCK)) || (t.c_oflag & OPOST))
     s += " cooked";
+  if (port == nullptr) return s;
   s += gDriver.modemOn & TIOCM_DTR ? " dtr+" : " dtr-";
   s += gDriver.modemOn & TIOCM_RTS ? " rts+" : " rts-";
   if (gDriver.modemOn & ~(TIOCM_DTR | TIOCM_RTS)) s += " other lines+";

@@ -7,8 +7,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <tuple>
 
 #include "tests/pty/line_peer.h"
+
+// A driver in front of the system's, for what Wine's GetCommState cannot
+// show as it rebuilds the DCB from its terminal: the test program's own
+// import entry for SetCommState keeps the port layer's last call.
+extern "C" {
+static HANDLE gStatePort;
+static DCB gStateSent;
+BOOL WINAPI RecordCommState(HANDLE port, DCB* dcb) {
+  std::tie(gStatePort, gStateSent) = std::pair(port, *dcb);
+  static const auto system = reinterpret_cast<decltype(&RecordCommState)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetCommState")));
+  return system(port, dcb);
+}
+decltype(&RecordCommState) __imp_SetCommState = RecordCommState;
+}
 
 namespace pantoline::testing {
 
@@ -82,19 +99,29 @@ void LinePeer::Scramble() {
   CloseHandle(other);
 }
 
-std::string LinePeer::Settings(PortHandle port) const {
-  const HANDLE own = port == kNoPort ? CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+std::string LinePeer::Settings(const SerialPort* port) const {
+  const HANDLE own = port == nullptr ? CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                                    OPEN_EXISTING, 0, nullptr)
                                      : INVALID_HANDLE_VALUE;
   DCB d{};
   d.DCBlength = sizeof d;
-  const bool known = GetCommState(port == kNoPort ? own : reinterpret_cast<HANDLE>(port), &d);
+  const bool known = GetCommState(port == nullptr ? own : gStatePort, &d);
   if (own != INVALID_HANDLE_VALUE) CloseHandle(own);
   if (!known) return "no state";
   std::string s = std::to_string(d.BaudRate) + " " + std::to_string(d.ByteSize);
   s += d.Parity == NOPARITY ? "N" : d.Parity == EVENPARITY ? "E" : "O";
   s += d.StopBits == ONESTOPBIT ? "1" : "2";
   if (d.fOutxCtsFlow || d.fOutxDsrFlow || d.fOutX || d.fInX) s += " flow";
+  if (port == nullptr) return s;
+  DCB sent = gStateSent;
+  s += sent.fDtrControl == DTR_CONTROL_ENABLE ? " dtr+" : sent.fDtrControl == DTR_CONTROL_DISABLE ? " dtr-" : " dtr?";
+  s += sent.fRtsControl == RTS_CONTROL_ENABLE ? " rts+" : sent.fRtsControl == RTS_CONTROL_DISABLE ? " rts-" : " rts?";
+  // The rest of it the unit's line, byte for byte: DCBlength 28, BaudRate
+  // 115200, of the flags fBinary, fParity and fTXContinueOnXoff, ByteSize
+  // 8; no parity bit, one stop bit, every other field 0.
+  sent.fDtrControl = sent.fRtsControl = 0;
+  constexpr unsigned char kUnitDcb[28] = {28, 0, 0, 0, 0x00, 0xc2, 0x01, 0, 0x83, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8};
+  if (std::memcmp(&sent, kUnitDcb, sizeof kUnitDcb) != 0) s += " other DCB";
   return s;
 }
 

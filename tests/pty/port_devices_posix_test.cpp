@@ -53,7 +53,7 @@ TEST(SerialWrite, ARefusedWriteFailsAndOnlyAPulledAdapterIsGone) {
   for (const auto& [error, pass, result, gone] : cases) {
     SCOPED_TRACE(std::string(strerror(error)) + " after " + std::to_string(pass));
     ResultCode code = -1;
-    const PortHandle port =
+    SerialPort* const port =
         ports.Open(peer.portName.c_str(), DeviceLink::UnitSettings(), DeviceLink::kUnitTimeouts, &code);
     ASSERT_EQ(code, QV5SUCCESS);
     std::tie(gError, gPass) = std::pair(error, pass);
@@ -102,7 +102,7 @@ TEST(PortLookup, CountsUsbThenAcmThenUartsInNumericOrderUnlessPinned) {
 ResultCode OpenCom1AsNobody(SerialPorts& ports) {
   return testing::AsUnprivileged([&ports] {
     ResultCode code = -1;
-    EXPECT_EQ(ports.Open("\\\\.\\Com1", SerialSettings{}, SerialTimeouts{}, &code), kNoPort);
+    EXPECT_EQ(ports.Open("\\\\.\\Com1", LineSettings{}, SerialTimeouts{}, &code), nullptr);
     return code;
   });
 }

@@ -18,7 +18,7 @@ class LinkTest : public ::testing::Test {
   ScriptedPort& OpenPort(const std::string& name = "P") {
     ScriptedPort& port = ports.Add(name);
     link->portHandle = link->Open(name.c_str());
-    EXPECT_NE(link->portHandle, kNoPort);
+    EXPECT_NE(link->portHandle, nullptr);
     clock.sleeps.clear();
     ports.log.clear();
     return port;

@@ -13,6 +13,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/clock.h"
@@ -37,7 +38,10 @@ class VirtualClock final : public Clock {
   std::vector<std::uint32_t> sleeps;  // every pause, in order
 };
 
-struct ScriptedPort {
+// A port of the script, and the link's handle on it while it is open.
+struct ScriptedPort final : SerialPort {
+  ScriptedPort(std::string name, VirtualClock& clock) : name(std::move(name)), clock(clock) {}
+
   // The peer sends `bytes`, the first arriving `delayMs` from now (not
   // before what it sent earlier) and the others right behind it.
   void Send(std::span<const std::uint8_t> bytes, std::int64_t delayMs = 0) {
@@ -61,7 +65,7 @@ struct ScriptedPort {
   bool holdsWrites = false;
   std::deque<Bytes> unsent = {};
   bool isOpen = false;
-  SerialSettings settings = {};  // as the last Open gave them
+  LineSettings settings = {};  // as the last Open gave them
   SerialTimeouts timeouts = {};
   std::deque<std::pair<std::int64_t, std::uint8_t>> incoming = {};  // arrival time, byte
 };
@@ -71,11 +75,11 @@ class ScriptedPorts final : public SerialPorts {
   explicit ScriptedPorts(VirtualClock& clock) : clock_(clock) {}
 
   // Makes the port `name` exist. The reference stays valid.
-  ScriptedPort& Add(const std::string& name) { return ports_.emplace_back(ScriptedPort{name, clock_}); }
+  ScriptedPort& Add(const std::string& name) { return ports_.emplace_back(name, clock_); }
   int OpenCount() const { return static_cast<int>(std::ranges::count(ports_, true, &ScriptedPort::isOpen)); }
 
   // One line per platform call, in order: "open NAME", "close NAME",
-  // "purge NAME 10", "write NAME 7", "drain NAME"; reads and Waiting are
+  // "purge NAME input", "write NAME 7", "drain NAME"; reads and Waiting are
   // not logged.
   std::vector<std::string> log;
   std::vector<std::string> opened;  // the names of the Open calls, existing ports or not
@@ -83,25 +87,24 @@ class ScriptedPorts final : public SerialPorts {
   std::vector<int> extraNumbers;
   std::string accessAdvice;
 
-  PortHandle Open(const char* name, const SerialSettings& settings, const SerialTimeouts& timeouts,
-                  ResultCode* code) override {
+  SerialPort* Open(const char* name, const LineSettings& settings, const SerialTimeouts& timeouts,
+                   ResultCode* code) override {
     log.push_back(std::string("open ") + name);
     opened.push_back(name);
     *code = QV5INVALIDHANDLEVALUE;
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
-      ScriptedPort& port = ports_[i];
+    for (ScriptedPort& port : ports_) {
       if (port.name == name && !port.isOpen) {
         *code = port.openResult;
         port.isOpen = *code == QV5SUCCESS;
         port.settings = settings;
         port.timeouts = timeouts;
-        return port.isOpen ? static_cast<PortHandle>(i + 1) : kNoPort;
+        return port.isOpen ? &port : nullptr;
       }
     }
-    return kNoPort;
+    return nullptr;
   }
 
-  std::uint32_t Read(PortHandle handle, std::uint8_t* buffer, std::uint32_t count) override {
+  std::uint32_t Read(SerialPort* handle, std::uint8_t* buffer, std::uint32_t count) override {
     ScriptedPort& port = At(handle);
     Carry(port);
     const SerialTimeouts& t = port.timeouts;
@@ -121,7 +124,7 @@ class ScriptedPorts final : public SerialPorts {
     return got;
   }
 
-  ResultCode Write(PortHandle handle, const std::uint8_t* buffer, std::uint32_t count) override {
+  ResultCode Write(SerialPort* handle, const std::uint8_t* buffer, std::uint32_t count) override {
     ScriptedPort& port = At(handle);
     log.push_back("write " + port.name + " " + std::to_string(count));
     if (port.gone) return QV5COMMANDNOTSENT;
@@ -134,32 +137,33 @@ class ScriptedPorts final : public SerialPorts {
     return port.writeResult;
   }
 
-  std::uint32_t Waiting(PortHandle handle) override {
-    if (handle == kNoPort) return 0;
+  std::uint32_t Waiting(SerialPort* handle) override {
+    if (handle == nullptr) return 0;
     const ScriptedPort& port = At(handle);
     const auto arrived = std::ranges::count_if(port.incoming, [&](const auto& in) { return in.first <= clock_.now; });
     return port.gone ? 0 : static_cast<std::uint32_t>(arrived);
   }
 
-  void Drain(PortHandle handle) override {
-    if (handle == kNoPort) return;
+  void Drain(SerialPort* handle) override {
+    if (handle == nullptr) return;
     ScriptedPort& port = At(handle);
     log.push_back("drain " + port.name);
     Carry(port);
   }
 
-  void Purge(PortHandle handle, unsigned flags) override {
+  void Purge(SerialPort* handle, PortSide side) override {
     ScriptedPort& port = At(handle);
-    log.push_back("purge " + port.name + " " + std::to_string(flags));
-    while ((flags & kPurgeRxClear) && !port.incoming.empty() && port.incoming.front().first <= clock_.now) {
+    const bool input = side == PortSide::kInput;
+    log.push_back("purge " + port.name + (input ? " input" : " output"));
+    while (input && !port.incoming.empty() && port.incoming.front().first <= clock_.now) {
       port.incoming.pop_front();  // what has arrived, not what is on its way
     }
-    if (flags & kPurgeTxClear) port.unsent.clear();
+    if (!input) port.unsent.clear();
   }
 
-  bool Gone(PortHandle handle) override { return handle != kNoPort && At(handle).gone; }
+  bool Gone(SerialPort* handle) override { return handle != nullptr && At(handle).gone; }
 
-  void Close(PortHandle handle) override {
+  void Close(SerialPort* handle) override {
     ScriptedPort& port = At(handle);
     log.push_back("close " + port.name);
     port.isOpen = false;
@@ -172,11 +176,10 @@ class ScriptedPorts final : public SerialPorts {
 
  private:
   // The open port behind `handle`; a handle not open ends the test program.
-  ScriptedPort& At(PortHandle handle) {
-    if (handle < 1 || handle > static_cast<PortHandle>(ports_.size()) || !ports_[handle - 1].isOpen) {
-      throw std::logic_error("the link used a port handle that is not open");
-    }
-    return ports_[handle - 1];
+  ScriptedPort& At(SerialPort* handle) {
+    const auto open = std::ranges::find_if(ports_, [handle](const ScriptedPort& p) { return &p == handle && p.isOpen; });
+    if (open == ports_.end()) throw std::logic_error("the link used a port handle that is not open");
+    return *open;
   }
 
   static void Deliver(ScriptedPort& port, const Bytes& bytes) {

@@ -32,5 +32,5 @@ endfunction()
 # The simulated unit, which the Windows programs meet on a COM port of the
 # prefix (pantoline-simunit --wine-prefix).
 pantoline_host_program(host_simunit SOURCES tools/simunit/main.cpp app/command_line.cpp tools/simunit/sim_unit.cpp
-                       link/port_names_posix.cpp)
+                       link/port_names_posix.cpp link/clock_posix.cpp)
 set(PANTOLINE_HOST_SIMUNIT ${CMAKE_CURRENT_BINARY_DIR}/host_simunit)

@@ -70,10 +70,10 @@ namespace {
 
 using pantoline::DeviceLink;
 using pantoline::ResultCode;
-using pantoline::bench::NowNs;
+using pantoline::MonotonicNs;
 namespace simunit = pantoline::simunit;
 
-constexpr double kLineBytesPerSecond = 11'520;  // 115200 baud, 10 bits a byte
+constexpr double kLineBytesPerSecond = pantoline::kUnitBytesPerSecond;
 constexpr double kRatioGoal = 1.02;
 constexpr double kCpuGoalPercent = 2.0;
 // What the desktop dialog may add to the link's own transfer time under
@@ -101,16 +101,16 @@ struct Measure {
 void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   auto* m = static_cast<Measure*>(context);
   ++m->reports;
-  m->blocks.Record(NowNs());
+  m->blocks.Record(MonotonicNs());
   if (bytes == 0) {
     m->startCounts = m->unit->Counts();
     m->startCpuNs = ThreadCpuNs();
-    m->startNs = NowNs();
+    m->startNs = MonotonicNs();
     gAllocations = 0;
     tCountAllocations = true;
   } else if (bytes == -1) {
     tCountAllocations = false;
-    m->endNs = NowNs();
+    m->endNs = MonotonicNs();
     m->endCpuNs = ThreadCpuNs();
     m->endCounts = m->unit->Counts();
   } else {

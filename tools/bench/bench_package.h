@@ -3,9 +3,10 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <vector>
+
+#include "link/clock.h"
 
 namespace pantoline::bench {
 
@@ -22,14 +23,9 @@ inline std::vector<std::uint8_t> MakePackage(std::int32_t size) {
   return package;
 }
 
-// Nanoseconds on the monotonic clock that times every figure the
-// benchmark prints, on Linux and under Wine alike; only differences mean
-// anything.
-inline std::int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-inline double NowSeconds() { return static_cast<double>(NowNs()) / 1e9; }
+// Every figure the benchmarks print is timed on the link's monotonic clock
+// (MonotonicNs), on Linux and under Wine alike.
+inline double NowSeconds() { return static_cast<double>(MonotonicNs()) / 1e9; }
 
 // The time of each progress report of a transfer, kept without allocating,
 // and the median time between two reports: the time one block and its

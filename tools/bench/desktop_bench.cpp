@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 using pantoline::ui::ResetDialog;
 using pantoline::bench::NowSeconds;
 
-constexpr double kLineBytesPerSecond = 11'520;  // 115200 baud, 10 bits a byte
+constexpr double kLineBytesPerSecond = pantoline::kUnitBytesPerSecond;
 
 double ThreadCpu() {
   rusage usage{};

@@ -24,7 +24,7 @@
 namespace {
 
 using pantoline::ui::ResetDialog;
-using pantoline::bench::NowNs;
+using pantoline::MonotonicNs;
 
 struct Measure {
   ResetDialog* dialog = nullptr;
@@ -40,7 +40,7 @@ LRESULT CALLBACK Status(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
   if (message == WM_SETTEXT) {
     const std::string text = reinterpret_cast<const char*>(lParam);
     if (text.ends_with(" bytes Sent")) {
-      const std::int64_t now = NowNs();
+      const std::int64_t now = MonotonicNs();
       m.shown.Record(now);
       if (text == "0 bytes Sent" && m.startNs == 0) {
         m.startNs = now;

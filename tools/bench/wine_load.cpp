@@ -21,7 +21,7 @@ struct Span {
 
 void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   auto* span = static_cast<Span*>(context);
-  const std::int64_t now = pantoline::bench::NowNs();
+  const std::int64_t now = pantoline::MonotonicNs();
   if (bytes == 0) {
     span->startNs = now;
   } else if (bytes == -1) {

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "link/clock.h"
 #include "link/port_names_posix.h"
 
 namespace pantoline::simunit {
@@ -46,12 +47,6 @@ constexpr std::uint8_t kLf = 10;
 constexpr std::uint8_t kCr = 13;
 constexpr int kDataSize = 128;
 constexpr std::size_t kMaxLine = 16;  // longer lines are no command of the unit
-
-Nanos NowNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return Nanos{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 void SleepUntil(Nanos deadline) {
   const timespec at{static_cast<time_t>(deadline / 1'000'000'000),
@@ -108,7 +103,7 @@ class SimUnit::Engine {
       prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     }
     while (!unit_.stopping_.load()) {
-      const Nanos now = NowNs();
+      const Nanos now = MonotonicNs();
       WriteDue(now);
       if (timer_ <= now) {
         const Nanos deadline = timer_;
@@ -162,7 +157,7 @@ class SimUnit::Engine {
       ReadInput();
     } else if (fds[0].revents & (POLLHUP | POLLERR)) {
       // Cannot happen while the slave is held open; do not spin if it does.
-      SleepUntil(NowNs() + kMs);
+      SleepUntil(MonotonicNs() + kMs);
     }
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
@@ -177,7 +172,7 @@ class SimUnit::Engine {
       if (got <= 0) {
         return;
       }
-      const Nanos seen = NowNs();
+      const Nanos seen = MonotonicNs();
       unit_.received_.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
       for (ssize_t i = 0; i < got; ++i) {
         Nanos at = seen;
@@ -470,7 +465,7 @@ class SimUnit::Engine {
     state_ = State::kDead;
     timer_ = kNever;
     out_.clear();
-    unit_.Hangup(NowNs());
+    unit_.Hangup(MonotonicNs());
   }
 
   void Nak(Nanos earliest) {
@@ -584,7 +579,7 @@ class SimUnit::Engine {
     if (!o_.verbose) {
       return;
     }
-    const Nanos since = NowNs() - started_;
+    const Nanos since = MonotonicNs() - started_;
     char text[256];
     va_list args;
     va_start(args, format);
@@ -596,7 +591,7 @@ class SimUnit::Engine {
 
   SimUnit& unit_;
   const Options& o_;
-  const Nanos started_ = NowNs();
+  const Nanos started_ = MonotonicNs();
 
   std::deque<Out> out_;
   bool writeBlocked_ = false;

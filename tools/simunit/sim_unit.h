@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "link/device_link.h"
+
 namespace pantoline::simunit {
 
 // How the unit answers one kind of command line.
@@ -159,8 +161,9 @@ class SimUnit {
     return {received_.load(std::memory_order_relaxed), sent_.load(std::memory_order_relaxed)};
   }
 
-  // One byte on the line at 115200 baud, 8N1: ten bits.
-  static constexpr std::int64_t kByteNs = 86'806;
+  // One byte on the unit's line, to the nearest nanosecond.
+  static constexpr std::int64_t kByteNs =
+      (std::int64_t{1'000'000'000} * kLineBitsPerByte + kUnitBaud / 2) / kUnitBaud;
 
  private:
   class Engine;
