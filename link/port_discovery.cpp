@@ -43,8 +43,8 @@ ResultCode DeviceLink::FindDevice() {
   // A search starts from no port: one left open would be leaked by the
   // first handle stored below.
   ClosePort();
-  // Mode 0 is what lets Handshake greet on every port.
-  mode = 0;
+  // kSearching is what lets Handshake greet on every port.
+  mode = LinkMode::kSearching;
   for (const char* name : kCandidatePorts) {
     if (TryPort(name)) {
       return QV5SUCCESS;
@@ -69,7 +69,7 @@ ResultCode DeviceLink::FindDevice() {
 
 ResultCode DeviceLink::FindDeviceOn(const char* name) {
   ClosePort();
-  mode = 0;
+  mode = LinkMode::kSearching;
   if (std::strlen(name) >= sizeof portName) {
     return lastResult = QV5INVALIDHANDLEVALUE;
   }

@@ -76,7 +76,7 @@ TEST_F(LinkTest, RepliesAreJudgedOnTheStartOfTheFirstPiece) {
 // What Handshake, FinishDownload and LoadPackage give in each state of the
 // link, against a unit that answers everything.
 struct State {
-  int mode;
+  LinkMode mode;
   bool connected;
   ResultCode handshake, finish, load;
 };
@@ -106,7 +106,7 @@ TEST_P(States, DecideWhatGoesOut) {
               expected[op]);
     EXPECT_EQ(link->lastResult, expected[op]);
     const bool ok = expected[op] == QV5SUCCESS;
-    EXPECT_EQ(link->mode, ok ? (op == 1 ? 0 : 2) : s.mode);
+    EXPECT_EQ(link->mode, ok ? (op == 1 ? LinkMode::kSearching : LinkMode::kDownload) : s.mode);
     EXPECT_EQ(port.writes.empty() ? Bytes{} : port.writes[0], ok ? Line(lines[op]) : Bytes{});
     // A line goes out after the command's purge and the line's own;
     // Handshake purges both sides first even when it is refused.
@@ -119,14 +119,16 @@ TEST_P(States, DecideWhatGoesOut) {
   EXPECT_EQ(receiver.received.size(), s.load == QV5SUCCESS ? 384u : 0u);
 }
 
+using enum LinkMode;
+constexpr const char* kModeNames[] = {"New", "Searching", "Download"};  // by LinkMode
 INSTANTIATE_TEST_SUITE_P(Table, States,
-                         ::testing::Values(State{0, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{0, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
-                                           State{1, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{1, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
-                                           State{2, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{2, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
-                         [](const auto& i) { return "Mode" + std::to_string(i.param.mode) + (i.param.connected ? "Found" : ""); });
+                         ::testing::Values(State{kSearching, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{kSearching, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{kNew, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{kNew, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{kDownload, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{kDownload, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
+                         [](const auto& i) { return kModeNames[int(i.param.mode)] + std::string(i.param.connected ? "Found" : ""); });
 
 }  // namespace
 }  // namespace pantoline::testing
