@@ -23,9 +23,10 @@ namespace pantoline {
 
 // The progress receiver: called synchronously during a transfer with
 // `bytes` = 0 when it starts, the bytes acknowledged so far (a multiple of
-// 128) after each acknowledged block, and -1 when it has ended, whatever
-// the outcome. `serial` is the link's serialNumber.
+// 128) after each acknowledged block, and kProgressEnded when it has
+// ended, whatever the outcome. `serial` is the link's serialNumber.
 using ProgressCallback = void (*)(void* context, std::int32_t bytes, std::int32_t serial);
+inline constexpr std::int32_t kProgressEnded = -1;
 
 // The 32 port names searched by FindDevice, in search order, each in a
 // zero-filled slot of kPortNameSlot bytes.
@@ -84,8 +85,8 @@ class DeviceLink {
   // Once `stop` (borrowed, may be null: never) is requested, the search
   // ends after the port in hand and the transfer's waits end at once: the
   // sender cancels with three CAN and SendPackage gives
-  // QV5XMODEMUNKNOWNERROR. Bounded
-  // command replies and the fixed pauses are not cut short.
+  // QV5XMODEMUNKNOWNERROR. Bounded command replies and the fixed pauses
+  // are not cut short.
   void SetStop(const RunStop* stop) { stop_ = stop; }
   bool StopRequested() const { return stop_ != nullptr && stop_->Requested(); }
 
@@ -160,8 +161,8 @@ class DeviceLink {
   // Handshake stays open in portHandle, connected is set, portName holds its name.
   // QV5SUCCESS when found; otherwise what the attempt on the last name left
   // (QV5NOTFOUND or an Open code). A port already open is closed first. A
-  // stop request
-  // ends the search after the port in hand, as if no later port answered.
+  // stop request ends the search after the port in hand, as if no later
+  // port answered.
   ResultCode FindDevice();
   // Greets only the port `name` (at most kPortNameCapacity - 1 characters:
   // a candidate name, "\\.\COMn" above 32, or a name the platform's ports

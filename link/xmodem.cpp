@@ -82,7 +82,7 @@ XmodemOutcome DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t leng
     ports_.Drain(portHandle);
     PurgeInput();
     PurgeOutput();
-    ReportProgress(-1);
+    ReportProgress(kProgressEnded);
     return outcome;
   };
   // The receiver cancels with two CAN in a row; a lone CAN is line noise.
@@ -149,7 +149,7 @@ XmodemOutcome DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t leng
         return finish(kRemoteCancel);
       }
       WriteBytes(block, blockSize);
-      // NAK, or the wait ran out: the block goes again.
+      // A NAK, or a wait that ran out (kBlockRefused), sends it again.
       answer = AwaitAnswer(kShortBudget, false);
     }
     if (answer != kDelivered) {

@@ -119,16 +119,14 @@ TEST_P(States, DecideWhatGoesOut) {
   EXPECT_EQ(receiver.received.size(), s.load == QV5SUCCESS ? 384u : 0u);
 }
 
-using enum LinkMode;
-constexpr const char* kModeNames[] = {"New", "Searching", "Download"};  // by LinkMode
 INSTANTIATE_TEST_SUITE_P(Table, States,
-                         ::testing::Values(State{kSearching, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{kSearching, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
-                                           State{kNew, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{kNew, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
-                                           State{kDownload, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{kDownload, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
-                         [](const auto& i) { return kModeNames[int(i.param.mode)] + std::string(i.param.connected ? "Found" : ""); });
+                         ::testing::Values(State{LinkMode::kSearching, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{LinkMode::kSearching, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{LinkMode::kNew, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{LinkMode::kNew, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{LinkMode::kDownload, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{LinkMode::kDownload, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
+                         [](const auto& i) { return (std::array{"New", "Searching", "Download"})[int(i.param.mode)] + std::string(i.param.connected ? "Found" : ""); });
 
 }  // namespace
 }  // namespace pantoline::testing
