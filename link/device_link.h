@@ -186,9 +186,9 @@ class DeviceLink {
   // short last chunk followed by one pad byte 26 and zeros; a `length` of 0
   // or less sends no block, only the end of transfer. CRC-16 or checksum,
   // as the receiver asks. The bytes acknowledged go to the progress
-  // receiver; the outcome is returned. Only ACK, NAK
-  // and CAN answer a block (only ACK and NAK an EOT); any other byte is
-  // line noise and is dropped. A block or EOT goes again only on NAK or
+  // receiver; the outcome is returned. Only ACK, NAK and CAN answer a
+  // block (only ACK and NAK an EOT); any other byte is line noise and is
+  // dropped. A block or EOT goes again only on NAK or
   // when the wait runs out, and only once the line has fallen quiet, so
   // that the answer read is always the answer to the latest send.
   XmodemOutcome XmodemSend(const std::uint8_t* data, std::int32_t length);
