@@ -61,7 +61,7 @@ ResultCode DeviceLink::CheckReply(const char* expected) {
 
 ResultCode DeviceLink::Handshake() {
   PurgeBoth();
-  const bool greet = mode == 0 || (mode != 1 && connected);
+  const bool greet = mode == LinkMode::kSearching || (mode == LinkMode::kDownload && connected);
   if (!greet) {
     return lastResult = connected ? QV5INCORRECTMODE : QV5NOTFOUND;
   }
@@ -71,7 +71,7 @@ ResultCode DeviceLink::Handshake() {
   if (CheckReply(kGreetingReply) != QV5SUCCESS) {
     return lastResult;
   }
-  mode = 2;
+  mode = LinkMode::kDownload;
   return QV5SUCCESS;
 }
 
@@ -88,17 +88,17 @@ ResultCode DeviceLink::Command(const char* text) {
   return CheckReply(text);
 }
 
+ResultCode DeviceLink::RequireDownloadMode() {
+  if (!connected) {
+    return lastResult = QV5NOTFOUND;
+  }
+  return lastResult = mode == LinkMode::kDownload ? QV5SUCCESS : QV5INCORRECTMODE;
+}
+
 ResultCode DeviceLink::FinishDownload() {
   clock_.SleepMs(1000);
-  if (!connected) {
-    lastResult = QV5NOTFOUND;
-  } else if (mode != 2) {
-    lastResult = QV5INCORRECTMODE;
-  } else {
-    Command(kFinishCommand);
-  }
-  if (lastResult == QV5SUCCESS) {
-    mode = 0;
+  if (RequireDownloadMode() == QV5SUCCESS && Command(kFinishCommand) == QV5SUCCESS) {
+    mode = LinkMode::kSearching;
   }
   return lastResult;
 }

@@ -84,14 +84,14 @@ std::int32_t DeviceLink::ReadByteWithin(std::uint32_t* attemptsLeft) {
     // Nothing will come from a device that is gone: no point in pausing.
     // A run asked to stop waits no longer either.
     if (PortGone() || StopRequested()) {
-      return -2;
+      return kNoByte;
     }
     if (attemptsLeft == nullptr) {
       continue;
     }
     if (*attemptsLeft <= 1) {
       *attemptsLeft = 0;
-      return -2;
+      return kNoByte;
     }
     --*attemptsLeft;
     clock_.SleepMs(10);

@@ -43,25 +43,18 @@ ResultCode DeviceLink::FindDevice() {
   // A search starts from no port: one left open would be leaked by the
   // first handle stored below.
   ClosePort();
-  // Mode 0 is what lets Handshake greet on every port.
-  mode = 0;
-  for (const char* name : kCandidatePorts) {
-    if (TryPort(name)) {
+  // kSearching is what lets Handshake greet on every port.
+  mode = LinkMode::kSearching;
+  // The candidates, then the ports numbered above them, as USB and
+  // Bluetooth adapters often are.
+  char names[kMaxSearchedPorts][kPortNameSlot];
+  const int count = SearchOrder(ports_, names, kMaxSearchedPorts);
+  for (int i = 0; i < count; ++i) {
+    if (TryPort(names[i])) {
       return QV5SUCCESS;
     }
     if (StopRequested()) {
-      return lastResult;
-    }
-  }
-  // USB and Bluetooth adapters are often numbered above 32.
-  int numbers[kMaxExtraPorts];
-  const int extra = ports_.ExtraPortNumbers(numbers, kMaxExtraPorts);
-  for (int i = 0; i < extra && !StopRequested(); ++i) {
-    char name[kPortNameSlot];
-    if (numbers[i] > kCandidatePortCount &&
-        std::snprintf(name, sizeof name, "\\\\.\\COM%d", numbers[i]) < static_cast<int>(sizeof name) &&
-        TryPort(name)) {
-      return QV5SUCCESS;
+      break;
     }
   }
   return lastResult;
@@ -69,7 +62,7 @@ ResultCode DeviceLink::FindDevice() {
 
 ResultCode DeviceLink::FindDeviceOn(const char* name) {
   ClosePort();
-  mode = 0;
+  mode = LinkMode::kSearching;
   if (std::strlen(name) >= sizeof portName) {
     return lastResult = QV5INVALIDHANDLEVALUE;
   }

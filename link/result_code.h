@@ -46,14 +46,15 @@ inline constexpr ResultCode QV5NULLFUNCTIONPOINTER = 30;
 inline constexpr ResultCode QV5GPSALLOFFNOTSENT = 31;
 inline constexpr ResultCode QV5GPSUPDATEFIRMWARENOTSENT = 32;
 
-// Bytes a caller's text buffer must hold: the longest text (code 32, 105
-// characters) and its terminator.
+// Bytes a caller's text buffer must hold: the longest text
+// (QV5GPSUPDATEFIRMWARENOTSENT's, 105 characters) and its terminator.
 inline constexpr std::size_t kResultTextCapacity = 106;
 
 // Writes the text of `code` and its terminator to the start of `text`
 // (caller-owned, at least kResultTextCapacity bytes; nothing past the
-// terminator is touched). Returns true for -1 ("SPACE") and for 0 to 32
-// except 21; any other code gets "Undefined error" and false.
+// terminator is touched). Returns true for -1 ("SPACE", a value no
+// operation stores) and for every code above except QV5CREATEEVENTERROR;
+// any other value gets "Undefined error" and false.
 bool DescribeResult(ResultCode code, char* text);
 
 }  // namespace pantoline

@@ -25,10 +25,6 @@ constexpr int kEotSends = 40;
 constexpr std::uint16_t kLongBudget = 10000;
 constexpr std::uint16_t kShortBudget = 5000;
 
-// Outcome of a transfer whose device vanished under it.
-constexpr std::int32_t kGone = -3;
-// Outcome of a transfer that the run asked to stop; the sender cancels.
-constexpr std::int32_t kStopped = -6;
 // Bytes LetLineFallQuiet drops at most before a resend.
 constexpr int kQuietLimit = 256;
 
@@ -51,22 +47,43 @@ void DeviceLink::ReportProgress(std::int32_t bytes) {
   }
 }
 
-std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t length) {
-  // Every way out leaves both driver buffers empty and tells the receiver
-  // that the transfer is over. What was written last (the ACK of a remote
-  // cancel, the three CANs) drains first: a UART's purge drops bytes it
-  // took but has not sent yet.
-  auto finish = [this](std::int32_t outcome) {
+ResultCode TransferResult(XmodemOutcome outcome) {
+  switch (outcome) {
+    case XmodemOutcome::kDelivered:
+      return QV5SUCCESS;
+    case XmodemOutcome::kRemoteCancel:
+      return QV5XMODEMCANCELEDERROR;
+    case XmodemOutcome::kNoSync:
+      return QV5XMODEMSYNCERROR;
+    case XmodemOutcome::kGone:
+      return QV5NOCONNECTION;
+    case XmodemOutcome::kBlockRefused:
+    case XmodemOutcome::kEotUnanswered:
+    case XmodemOutcome::kStopped:
+      break;
+  }
+  return QV5XMODEMUNKNOWNERROR;
+}
+
+XmodemOutcome DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t length) {
+  using enum XmodemOutcome;
+  // Every way out tells the receiver that the transfer is over: a remote
+  // cancel is acknowledged, the sender's own give-ups cancel with three
+  // CAN, and both driver buffers are left empty. What was written last
+  // drains first: a UART's purge drops bytes it took but has not sent yet.
+  auto finish = [this](XmodemOutcome outcome) {
+    if (outcome == kRemoteCancel) {
+      WriteByte(kAck);
+    } else if (outcome == kNoSync || outcome == kBlockRefused || outcome == kStopped) {
+      for (int i = 0; i < 3; ++i) {
+        WriteByte(kCan);
+      }
+    }
     ports_.Drain(portHandle);
     PurgeInput();
     PurgeOutput();
-    ReportProgress(-1);
+    ReportProgress(kProgressEnded);
     return outcome;
-  };
-  auto cancel = [this] {
-    for (int i = 0; i < 3; ++i) {
-      WriteByte(kCan);
-    }
   };
   // The receiver cancels with two CAN in a row; a lone CAN is line noise.
   auto remoteCancelled = [this] { return ReadByte(kShortBudget) == kCan; };
@@ -81,18 +98,15 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
       crcMode = reply == kCrcRequest;
       synchronised = true;
     } else if (reply == kCan && remoteCancelled()) {
-      WriteByte(kAck);
-      return finish(-1);
-    } else if (reply < 0 && PortGone()) {
+      return finish(kRemoteCancel);
+    } else if (reply == kNoByte && PortGone()) {
       return finish(kGone);
-    } else if (reply < 0 && StopRequested()) {
-      cancel();
+    } else if (reply == kNoByte && StopRequested()) {
       return finish(kStopped);
     }
   }
   if (!synchronised) {
-    cancel();
-    return finish(-2);
+    return finish(kNoSync);
   }
 
   // SOH, number, complement, 128 data bytes, CRC (2) or checksum (1).
@@ -123,37 +137,23 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
       block[3 + kBlockData] = sum;
     }
 
-    bool accepted = false;
-    for (int sends = 0; sends < kBlockSends && !accepted; ++sends) {
+    XmodemOutcome answer = kBlockRefused;
+    for (int sends = 0; sends < kBlockSends && answer == kBlockRefused; ++sends) {
       // A unit that acknowledges every block never lets a wait run out.
       if (StopRequested()) {
-        cancel();
         return finish(kStopped);
       }
       // An answer belongs to one send: what came before it (a second ACK,
       // noise after an answer) is dropped, a cancel among it taken.
       if (sends > 0 ? LetLineFallQuiet(false) : ClearInput(false)) {
-        WriteByte(kAck);
-        return finish(-1);
+        return finish(kRemoteCancel);
       }
       WriteBytes(block, blockSize);
-      const std::int32_t answer = AwaitAnswer(kShortBudget, false);
-      if (answer == kAck) {
-        accepted = true;
-      } else if (answer == -1) {
-        WriteByte(kAck);
-        return finish(-1);
-      } else if (answer == kGone) {
-        return finish(kGone);
-      } else if (answer == kStopped) {
-        cancel();
-        return finish(kStopped);
-      }
-      // NAK, or the wait ran out: the block goes again.
+      // A NAK, or a wait that ran out (kBlockRefused), sends it again.
+      answer = AwaitAnswer(kShortBudget, false);
     }
-    if (!accepted) {
-      cancel();
-      return finish(-4);
+    if (answer != kDelivered) {
+      return finish(answer);
     }
     ++blockNumber;  // wraps: the 256th block carries 0
     acknowledged += kBlockData;
@@ -167,35 +167,30 @@ std::int32_t DeviceLink::XmodemSend(const std::uint8_t* data, std::int32_t lengt
       ClearInput(true);
     }
     WriteByte(kEot);
-    const std::int32_t answer = AwaitAnswer(kLongBudget, true);
-    if (answer == kAck) {
-      return finish(acknowledged);
-    }
-    if (answer == kGone) {
-      return finish(kGone);
-    }
-    if (answer == kStopped) {
-      cancel();
-      return finish(kStopped);
+    // ACK, or the device gone, or a stop; a NAK or silence sends it again.
+    if (const XmodemOutcome answer = AwaitAnswer(kLongBudget, true); answer != kEotUnanswered) {
+      return finish(answer);
     }
   }
-  return finish(-5);
+  return finish(kEotUnanswered);
 }
 
-std::int32_t DeviceLink::AwaitAnswer(std::uint16_t budget, bool eot) {
+XmodemOutcome DeviceLink::AwaitAnswer(std::uint16_t budget, bool eot) {
+  using enum XmodemOutcome;
+  const XmodemOutcome unanswered = eot ? kEotUnanswered : kBlockRefused;
   std::uint32_t attempts = 2u * budget;
   bool cancelling = false;  // the byte before was a CAN
   for (;;) {
     const std::int32_t byte = ReadByteWithin(&attempts);
-    if (byte < 0) {
-      return PortGone() ? kGone : StopRequested() ? kStopped : -2;
+    if (byte == kNoByte) {
+      return PortGone() ? kGone : StopRequested() ? kStopped : unanswered;
     }
     if (byte == kAck || byte == kNak) {
-      return byte;
+      return byte == kAck ? kDelivered : unanswered;
     }
     if (byte == kCan && !eot) {
       if (cancelling) {
-        return -1;
+        return kRemoteCancel;
       }
       cancelling = true;
       continue;
@@ -245,30 +240,11 @@ bool DeviceLink::ClearInput(bool eot) {
 
 ResultCode DeviceLink::SendPackage(const std::uint8_t* data, std::int32_t length) {
   // The whole package, last byte included.
-  const std::int32_t outcome = XmodemSend(data, length);
-  if (outcome >= 0) {
-    lastResult = QV5SUCCESS;
-  } else if (outcome == -1) {
-    lastResult = QV5XMODEMCANCELEDERROR;
-  } else if (outcome == -2) {
-    lastResult = QV5XMODEMSYNCERROR;
-  } else if (outcome == kGone) {
-    lastResult = QV5NOCONNECTION;
-  } else {
-    lastResult = QV5XMODEMUNKNOWNERROR;
-  }
-  return lastResult;
+  return lastResult = TransferResult(XmodemSend(data, length));
 }
 
 ResultCode DeviceLink::LoadPackage(const std::uint8_t* data, std::int32_t length) {
-  if (!connected) {
-    lastResult = QV5NOTFOUND;
-  } else if (mode != 2) {
-    lastResult = QV5INCORRECTMODE;
-  } else {
-    Command(kDownloadCommand);
-  }
-  if (lastResult == QV5SUCCESS) {
+  if (RequireDownloadMode() == QV5SUCCESS && Command(kDownloadCommand) == QV5SUCCESS) {
     SendPackage(data, length);
   }
   return lastResult;

@@ -14,7 +14,8 @@ class ResetDisplay {
   virtual void DisableReset() = 0;
   // Replaces the status line and makes it visible at once.
   virtual void ShowStatus(const char* text) = 0;
-  // Sets the progress bar's range to 0..`upper`, in units of 1028 bytes.
+  // Sets the progress bar's range to 0..`upper`, in units of kProgressUnit
+  // bytes.
   virtual void SetProgressRange(int upper) = 0;
   // A modal message box with `text`, the program's name as its caption, an
   // OK button and no icon; returns when the user has closed it.

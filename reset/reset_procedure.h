@@ -86,7 +86,7 @@ ResetOutcome OnReset(ResetDisplay& display, SerialPorts& ports, Clock& clock, co
 void OnReset(ResetDisplay& display);
 
 // The rest of a run on a unit that a search has found on `link` (connected,
-// in mode 2): the log `logFile` gets what a run that found the unit there
+// in download mode): the log `logFile` gets what a run that found the unit there
 // writes, from its opening entry to its closing entry; the display gets
 // the texts from "...Lodestria Found..." on. `package` has been read
 // (kLoaded) from `packageFile`, which the log never overwrites, and is

@@ -74,7 +74,7 @@ TEST_F(LinkTest, RepliesAreJudgedOnTheStartOfTheFirstPiece) {
 // What Handshake, FinishDownload and LoadPackage give in each state of the
 // link, against a unit that answers everything.
 struct State {
-  int mode;
+  LinkMode mode;
   bool connected;
   ResultCode handshake, finish, load;
 };
@@ -104,7 +104,7 @@ TEST_P(States, DecideWhatGoesOut) {
               expected[op]);
     EXPECT_EQ(link->lastResult, expected[op]);
     const bool ok = expected[op] == QV5SUCCESS;
-    EXPECT_EQ(link->mode, ok ? (op == 1 ? 0 : 2) : s.mode);
+    EXPECT_EQ(link->mode, ok ? (op == 1 ? LinkMode::kSearching : LinkMode::kDownload) : s.mode);
     EXPECT_EQ(port.writes.empty() ? Bytes{} : port.writes[0], ok ? Line(lines[op]) : Bytes{});
     // A line goes out after the command's purge and the line's own;
     // Handshake purges both sides first even when it is refused.
@@ -118,13 +118,13 @@ TEST_P(States, DecideWhatGoesOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, States,
-                         ::testing::Values(State{0, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{0, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
-                                           State{1, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{1, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
-                                           State{2, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
-                                           State{2, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
-                         [](const auto& i) { return "Mode" + std::to_string(i.param.mode) + (i.param.connected ? "Found" : ""); });
+                         ::testing::Values(State{LinkMode::kSearching, false, QV5SUCCESS, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{LinkMode::kSearching, true, QV5SUCCESS, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{LinkMode::kNew, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{LinkMode::kNew, true, QV5INCORRECTMODE, QV5INCORRECTMODE, QV5INCORRECTMODE},
+                                           State{LinkMode::kDownload, false, QV5NOTFOUND, QV5NOTFOUND, QV5NOTFOUND},
+                                           State{LinkMode::kDownload, true, QV5SUCCESS, QV5SUCCESS, QV5SUCCESS}),
+                         [](const auto& i) { return (std::array{"New", "Searching", "Download"})[int(i.param.mode)] + std::string(i.param.connected ? "Found" : ""); });
 
 }  // namespace
 }  // namespace pantoline::testing

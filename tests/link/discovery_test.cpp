@@ -51,7 +51,7 @@ TEST_P(Machines, AreSearchedInOrderUntilTheUnitAnswers) {
   EXPECT_STREQ(link->portName, m.portName.c_str());
   const bool found = m.result == QV5SUCCESS;
   EXPECT_EQ(link->connected, found);
-  EXPECT_EQ(link->mode, found ? 2 : 0);
+  EXPECT_EQ(link->mode, found ? LinkMode::kDownload : LinkMode::kSearching);
   EXPECT_EQ(ports.OpenCount(), found ? 1 : 0);
   EXPECT_EQ(link->portHandle != nullptr, found);
   EXPECT_EQ(DeviceLink::linkCount, 1);  // closing a silent port keeps the link's number
