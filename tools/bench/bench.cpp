@@ -108,7 +108,7 @@ void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
     m->startNs = MonotonicNs();
     gAllocations = 0;
     tCountAllocations = true;
-  } else if (bytes == -1) {
+  } else if (bytes == pantoline::kProgressEnded) {
     tCountAllocations = false;
     m->endNs = MonotonicNs();
     m->endCpuNs = ThreadCpuNs();

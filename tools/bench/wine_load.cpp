@@ -24,7 +24,7 @@ void OnProgress(void* context, std::int32_t bytes, std::int32_t /*serial*/) {
   const std::int64_t now = pantoline::MonotonicNs();
   if (bytes == 0) {
     span->startNs = now;
-  } else if (bytes == -1) {
+  } else if (bytes == pantoline::kProgressEnded) {
     span->endNs = now;
   }
   span->blocks.Record(now);
