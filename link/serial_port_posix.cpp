@@ -88,24 +88,15 @@ short WaitFor(int fd, short events, std::int64_t deadline) {
 
 // termios for `s`, starting from raw mode so that nothing of the port's
 // previous settings (echo, canonical input, flow control) survives. The
-// one speed and character size known are those the program sets, the
-// unit's.
+// one line known is the one the program sets, the unit's: 115200 8N1.
 bool BuildTermios(const LineSettings& s, termios* tty) {
-  if (s.baud != 115200 || s.dataBits != 8) {
+  if (s.baud != 115200 || s.dataBits != 8 || s.parity != Parity::kNone || s.stopBits != StopBits::kOne) {
     return false;
   }
   cfmakeraw(tty);
   tty->c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
   tty->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
   tty->c_cflag |= CLOCAL | CREAD | CS8;
-  // A parity bit, when there is one, is checked, as on Windows.
-  if (s.parity != Parity::kNone) {
-    tty->c_cflag |= PARENB | (s.parity == Parity::kOdd ? PARODD : 0);
-    tty->c_iflag |= INPCK;
-  }
-  if (s.stopBits == StopBits::kTwo) {
-    tty->c_cflag |= CSTOPB;
-  }
   tty->c_cc[VMIN] = 0;
   tty->c_cc[VTIME] = 0;
   cfsetispeed(tty, B115200);
