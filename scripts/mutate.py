@@ -10,7 +10,8 @@ literal changed; a call statement dropped. Every candidate in the Linux
 sources of link/ and reset/ is listed, the list is shuffled with the
 seed, and candidates are planted in that order until --count of them have
 compiled. After each one the Linux test programs that exercise those
-folders run, the quick ones (link_tests, reset_tests) first and the
+folders run (the ports listing's and pantoline-cli's among them), the
+quick ones (link_tests, reset_tests, cli_ports_tests) first and the
 real-time ones only if those pass. A test that fails, crashes or runs past
 its time limit has caught the fault. Each source file is put back as it was
 before the next fault, and on any way out.
@@ -31,8 +32,8 @@ ROOT = Path(__file__).resolve().parent.parent
 FOLDERS = ("link", "reset")
 # The Linux test programs that exercise link/ and reset/, quick ones first:
 # the others run only when those pass.
-QUICK = ("tests/link/link_tests", "tests/reset/reset_tests")
-SLOW = ("tests/pty/pty_tests", "tests/simunit/simunit_pty_tests")
+QUICK = ("tests/link/link_tests", "tests/reset/reset_tests", "tests/cli/cli_ports_tests")
+SLOW = ("tests/pty/pty_tests", "tests/simunit/simunit_pty_tests", "tests/cli/cli_tests")
 TARGETS = tuple(Path(program).name for program in QUICK + SLOW)
 
 SWAPS = {"==": "!=", "!=": "==", "<": "<=", "<=": "<", ">": ">=", ">=": ">", "&&": "||", "||": "&&"}
