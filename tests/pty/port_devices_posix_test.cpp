@@ -99,6 +99,21 @@ TEST(PortLookup, CountsUsbThenAcmThenUartsInNumericOrderUnlessPinned) {
   }
 }
 
+// With no folder of their own given, the pins live in $XDG_CONFIG_HOME when
+// it is an absolute path, else in ~/.config: where most desktops, which set
+// no XDG_CONFIG_HOME, have them.
+TEST(PortLookup, PinsLiveInTheXdgConfigFolderElseInTheHomesConfig) {
+  const testing::ConfigHome restored;  // puts XDG_CONFIG_HOME back
+  const std::string home = getenv("HOME") != nullptr ? getenv("HOME") : "";
+  setenv("HOME", "/home/u", 1);
+  for (const auto& [xdg, folder] : {std::pair<const char*, const char*>{"/xdg", "/xdg"},
+                                    {"relative", "/home/u/.config"}, {nullptr, "/home/u/.config"}}) {
+    xdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(PortPinPath(3), std::string(folder) + "/pantoline/ports/com3") << (xdg ? xdg : "unset");
+  }
+  setenv("HOME", home.c_str(), 1);
+}
+
 ResultCode OpenCom1AsNobody(SerialPorts& ports) {
   return testing::AsUnprivileged([&ports] {
     ResultCode code = -1;
