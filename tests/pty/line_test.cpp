@@ -182,13 +182,16 @@ TEST_F(SerialLine, AVanishedLineIsGoneAndItsReadsAndWritesFailAtOnce) {
   EXPECT_LT(MsSince(start), 300) << "not the read's 615 ms";
 }
 
-// The port's deadlines and the reset's pauses run on this clock.
-TEST(SystemClock, CountsMillisecondsAsTheSystemDoes) {
+// The port's deadlines and the reset's pauses run on this clock. A pause is
+// never shorter than asked, its whole seconds included; a busy machine
+// only makes it longer.
+TEST(SystemClock, CountsMillisecondsAsTheSystemDoesAndSleepsNoLessThanAsked) {
   const std::int64_t before = SystemClock().NowMs();
   const Steady::time_point start = Steady::now();
-  SystemClock().SleepMs(300);
+  SystemClock().SleepMs(1000);
   const double slept = static_cast<double>(SystemClock().NowMs() - before);
   EXPECT_NEAR(slept, MsSince(start), 50);
+  EXPECT_GE(MsSince(start), 1000);
 }
 
 // The line vanishes while the search waits for the unit's answer (on a port
